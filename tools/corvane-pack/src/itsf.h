@@ -1,0 +1,86 @@
+// ITSF v3 container layout: directory entries, directory chunks, meta files, headers, and the reader.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace corvane
+{
+constexpr uint32_t kChunkSize = 0x1000;
+constexpr uint32_t kQuickrefDensity = 2; // one quickref every 1 + 2^2 = 5 entries
+constexpr uint32_t kLcid = 0x0409;
+constexpr uint32_t kTimestamp = 0x436F7276; // fixed, so the same tree gives the same bytes
+constexpr uint64_t kItsfHeaderSize = 0x60;
+constexpr uint64_t kHeaderSection0Size = 0x18;
+constexpr uint64_t kItspHeaderSize = 0x54;
+
+extern const char* const kNameListName;
+extern const char* const kContentName;
+extern const char* const kControlDataName;
+extern const char* const kSpanInfoName;
+extern const char* const kTransformListName;
+extern const char* const kResetTableName;
+
+struct CDirEntry
+{
+    std::string name;
+    uint32_t section = 0;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    bool IsDir() const { return !name.empty() && name.back() == '/'; }
+};
+
+// Case-folded byte order that every reader's lookup assumes: ASCII A-Z folded, unsigned bytes, prefix first.
+int CompareNames(const std::string& a, const std::string& b);
+
+struct CLzxSection
+{
+    uint64_t uncompressed = 0;     // true length, before padding to whole frames
+    uint64_t compressed = 0;       // bytes in Content
+    std::vector<uint64_t> arReset; // one offset per frame, then the compressed length
+};
+
+// The five small meta files of section 0 (all but Content), in the order they are laid out.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> BuildMetaFiles(const CLzxSection& lzx);
+
+struct CDirectory
+{
+    std::vector<uint8_t> chunks;
+    uint32_t nChunks = 0;
+    uint32_t nPmgl = 0;
+    uint32_t depth = 1;
+    int32_t root = -1;
+};
+
+// arSorted must already be in CompareNames order.
+CDirectory BuildDirectory(const std::vector<CDirEntry>& arSorted);
+
+// ITSF header, header section 0, ITSP header and chunks: everything before content section 0.
+std::vector<uint8_t> BuildHeaders(const CDirectory& dir, uint64_t section0Size);
+
+class CItsfReader
+{
+public:
+    bool Open(const std::filesystem::path& path, std::string& err);
+    const std::vector<CDirEntry>& Entries() const { return m_arEntries; }
+    // Raw bytes of a section-0 range, fed to sink in pieces.
+    bool ReadSection0(uint64_t offset, uint64_t length,
+                      const std::function<bool(const uint8_t*, size_t)>& sink, std::string& err);
+    // The whole decompressed section 1 (true length), in order, one frame at a time.
+    bool ReadSection1(const std::function<bool(const uint8_t*, size_t)>& sink, std::string& err);
+    uint64_t Section1Length() const { return m_u; }
+
+private:
+    bool ReadAt(uint64_t offset, void* p, size_t n);
+    const CDirEntry* Find(const std::string& name) const;
+
+    std::ifstream m_file;
+    uint64_t m_fileSize = 0;
+    uint64_t m_contentOffset = 0;
+    uint64_t m_u = 0;
+    std::vector<CDirEntry> m_arEntries;
+};
+} // namespace corvane

@@ -1,0 +1,73 @@
+// LZX encoder for one reset interval: binary-tree match finder, cost-driven optimal parse, verbatim/aligned
+// blocks.
+#pragma once
+#include "lzx_common.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace corvane
+{
+struct CLzxOptions
+{
+    int depth = 48;         // match-finder tree steps per position
+    int nice = 96;          // a match this long is taken without weighing shorter ones
+    int passes = 2;         // parse passes; each later pass prices symbols with the previous pass's codes
+    bool storeOnly = false; // every frame as an uncompressed block (exercises that path)
+};
+
+class CLzxEncoder
+{
+public:
+    explicit CLzxEncoder(const CLzxOptions& opt = CLzxOptions());
+
+    // data holds one reset interval already zero-padded to whole frames (32 KiB or 64 KiB). Appends the
+    // compressed bytes to out and the compressed size of each frame to arFrameSizes. The result depends only
+    // on data, so intervals can be encoded in any order or in parallel.
+    void EncodeInterval(const uint8_t* data, size_t n, std::vector<uint8_t>& out,
+                        std::vector<uint32_t>& arFrameSizes);
+
+    struct CMatch
+    {
+        uint16_t len;
+        uint16_t dist;
+    };
+    struct CItem
+    {
+        uint16_t len;  // 0 for a literal
+        uint32_t code; // literal byte, or formatted offset (0..2 repeated, else distance + 2)
+    };
+    struct CCostModel
+    {
+        uint32_t lit[256];
+        uint32_t main[kMainSize];
+        uint32_t len[kLengthSize];
+    };
+
+private:
+    void FindMatches(uint32_t frameStart);
+    uint32_t FindAt(uint32_t pos, CMatch* pOut);
+    void Parse(uint32_t frameStart, const CCostModel& model, const uint32_t reps[3],
+               std::vector<CItem>& arItems);
+    void WriteBlock(CBitWriter& bw, const std::vector<CItem>& arItems, uint32_t reps[3]);
+    void WriteLengths(CBitWriter& bw, uint8_t* prev, const uint8_t* lens, int first, int last);
+
+    CLzxOptions m_opt;
+    const uint8_t* m_data = nullptr;
+    uint32_t m_size = 0;
+    std::vector<uint32_t> m_head3, m_head2, m_smaller, m_larger;
+    std::vector<uint32_t> m_matchIndex;
+    std::vector<CMatch> m_matches;
+    struct CNode
+    {
+        uint32_t cost;
+        uint32_t from;
+        uint32_t code;
+        uint16_t len;
+        uint32_t reps[3];
+    };
+    std::vector<CNode> m_nodes;
+    uint8_t m_prevMain[kMainSize];
+    uint8_t m_prevLen[kLengthSize];
+};
+} // namespace corvane

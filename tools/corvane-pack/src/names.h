@@ -1,0 +1,17 @@
+// Rules for names that must survive as Windows file and folder names, and the case folding readers use.
+#pragma once
+#include <string>
+
+namespace corvane
+{
+// Empty when the component can be a Windows file or folder name; otherwise why not.
+std::string CheckComponent(const std::string& utf8);
+
+// Length in UTF-16 code units (what Windows' path limits count); requires valid UTF-8.
+size_t Utf16Length(const std::string& utf8);
+
+bool IsValidUtf8(const std::string& s);
+
+// Key under which two names collide in a case-insensitive lookup.
+std::string CaseFoldKey(const std::string& utf8);
+} // namespace corvane
