@@ -1,0 +1,20 @@
+// COM support shared by the launcher: the compiler's smart pointers, shared strings and COM error type.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <ole2.h>
+#include <comdef.h>
+
+// MSVC's comdef.h typedefs the smart pointers of the standard interfaces; mingw-w64 leaves them out.
+#ifndef _MSC_VER
+_COM_SMARTPTR_TYPEDEF(IUnknown, __uuidof(IUnknown));
+_COM_SMARTPTR_TYPEDEF(IErrorInfo, __uuidof(IErrorInfo));
+_COM_SMARTPTR_TYPEDEF(ISupportErrorInfo, __uuidof(ISupportErrorInfo));
+_COM_SMARTPTR_TYPEDEF(IEnumUnknown, __uuidof(IEnumUnknown));
+_COM_SMARTPTR_TYPEDEF(IStorage, __uuidof(IStorage));
+_COM_SMARTPTR_TYPEDEF(IStream, __uuidof(IStream));
+_COM_SMARTPTR_TYPEDEF(IEnumSTATSTG, __uuidof(IEnumSTATSTG));
+#endif

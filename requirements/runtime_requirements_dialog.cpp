@@ -1,0 +1,42 @@
+// The runtime requirements dialog: explains missing or outdated runtimes and offers the download page.
+#include "runtime_requirements_dialog.h"
+
+#include "launcher/error_report.h"
+#include "launcher/product.h"
+
+#include <shellapi.h>
+
+// Over https: a runtime installer must never be fetched through an unauthenticated channel.
+const wchar_t g_szFrameworkDownloadUrl[] =
+    L"https://www.microsoft.com/download/en/details.aspx?id=17851&WT.mc_id=MSCOM_EN_US_DLC_DETAILS_121LSUS007996";
+
+HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxFound, int fOfferRetry,
+                                      CVersion4 verClrRequired, CVersion4 verNetfxRequired)
+{
+    const _bstr_t bsTitle = _bstr_t(g_szProductName) + L" \x2013 .NET Runtime Requirements";
+
+    _bstr_t bsText = _bstr_t(L"To run ") + g_szMakerName + L" " + g_szProductName +
+                     L", you must have the .NET Framework installed on your computer.\n\n";
+    if (!verNetfxFound.IsZero())
+        bsText += L"Maximum .NET Framework version found: " + verNetfxFound.ToText(4) + L".\n";
+    if (!verClrFound.IsZero()) bsText += L"Maximum CLR version found: " + verClrFound.ToText(4) + L".\n";
+    bsText += L"Minimum .NET Framework version required: " + verNetfxRequired.ToText(4) + L" (Full edition).\n";
+    bsText += L"Minimum CLR version required: " + verClrRequired.ToText(4) + L".\n\n";
+    bsText += L"Would you like to open the Mirosoft website with a free download of the .NET Framework?";
+
+    const HWND hwndOwner = GetMessageBoxOwner();
+    if (MessageBoxW(hwndOwner, bsText, bsTitle, MB_YESNO | MB_ICONERROR) == IDYES)
+    {
+        ShellExecuteW(nullptr, nullptr, g_szFrameworkDownloadUrl, nullptr, nullptr, SW_SHOWDEFAULT);
+        return E_ABORT;
+    }
+    if (!fOfferRetry) return E_ABORT;
+
+    bsText = _bstr_t(g_szProductName) +
+             L" has found the CLR version capable of running its code, but the .NET Framework version is "
+             L"outdated. Some of the features might be missing, and the application might not run properly."
+             L"\n\nIf you hit Retry, the application will attempt to start in the current environment. If it "
+             L"fails, please proceed with installing a newer .NET Framework version.";
+    if (MessageBoxW(hwndOwner, bsText, bsTitle, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY) return S_FALSE;
+    return E_ABORT;
+}

@@ -1,0 +1,68 @@
+// The splash window: its class, the hidden layered popup, and the one drain of its message queue.
+#include "splash_window.h"
+
+#include "launcher/product.h"
+#include "splash_image.h"
+
+#include <strsafe.h>
+
+HWND g_hwndSplash = nullptr;
+HINSTANCE g_hInstance = nullptr;
+
+namespace
+{
+const wchar_t c_szSplashClass[] = L"SkarnveldLauncherSplash";
+
+// Handles nothing itself: the layered window keeps its picture, and clicks or keys never close it.
+LRESULT CALLBACK SplashWindowProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(hwnd, uMsg, wParam, lParam);
+}
+
+HRESULT RegisterSplashWindowClass()
+{
+    WNDCLASSEXW wcex = {};
+    wcex.cbSize = sizeof(wcex);
+    wcex.style = CS_DROPSHADOW;
+    wcex.lpfnWndProc = SplashWindowProc;
+    wcex.hInstance = g_hInstance;
+    wcex.hIcon = LoadIconW(g_hInstance, MAKEINTRESOURCEW(CORVANE_ICON_RESOURCE_ID));
+    wcex.hCursor = LoadCursorW(nullptr, IDC_WAIT);
+    wcex.lpszClassName = c_szSplashClass;
+    wcex.hIconSm = LoadIconW(g_hInstance, MAKEINTRESOURCEW(CORVANE_ICON_RESOURCE_ID));
+    return RegisterClassExW(&wcex) != 0 ? S_OK : E_FAIL;
+}
+
+HRESULT CreateSplashWindow()
+{
+    wchar_t szCaption[4096];
+    StringCchPrintfW(szCaption, 4096, L"Starting %s %s", g_szMakerName, g_szProductName);
+    g_hwndSplash = CreateWindowExW(WS_EX_LAYERED, c_szSplashClass, szCaption, WS_POPUP, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, g_hInstance,
+                                   nullptr);
+    return g_hwndSplash ? S_OK : E_FAIL;
+}
+
+HRESULT PumpPendingMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return S_OK;
+}
+} // namespace
+
+HRESULT ShowSplashScreen(HINSTANCE hInstance)
+{
+    g_hInstance = hInstance;
+    HRESULT hr = RegisterSplashWindowClass();
+    if (FAILED(hr)) return hr;
+    hr = CreateSplashWindow();
+    if (FAILED(hr)) return hr;
+    hr = RenderSplashImage();
+    if (FAILED(hr)) return hr;
+    return PumpPendingMessages();
+}
