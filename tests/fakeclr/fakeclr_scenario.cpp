@@ -257,6 +257,8 @@ void applyKey(Scenario &s, const std::string &key, const std::string &value, boo
             r.hasHr = parseHr(value, r.hr);
             if (!r.hasHr)
                 err = "bad HRESULT";
+            else if (SUCCEEDED(r.hr) && call != "Next")
+                err = "only Next takes a success code";
         } else if (field == "nth") {
             if (!parseInt(value, n) || n < 1)
                 err = "bad number";
