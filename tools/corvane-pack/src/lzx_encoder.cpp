@@ -26,6 +26,22 @@ inline uint32_t Hash3(const uint8_t* p)
     return (v * 0x9E3779B1u) >> (32 - kHash3Bits);
 }
 
+// Repeated-offset bookkeeping, as the decoder does it.
+void UpdateReps(uint32_t* reps, uint32_t code, uint16_t len)
+{
+    if (len == 0) return;
+    if (code == 1)
+        std::swap(reps[0], reps[1]);
+    else if (code == 2)
+        std::swap(reps[0], reps[2]);
+    else if (code > 2)
+    {
+        reps[2] = reps[1];
+        reps[1] = reps[0];
+        reps[0] = code - 2;
+    }
+}
+
 void ModelFromLengths(const uint8_t* lens, int n, uint32_t* cost)
 {
     for (int i = 0; i < n; ++i)
@@ -94,7 +110,7 @@ const CSlotTables& SlotTables()
 
 CLzxEncoder::CLzxEncoder(const CLzxOptions& opt)
     : m_opt(opt), m_head3(size_t(1) << kHash3Bits), m_head2(size_t(1) << 16), m_smaller(kResetSize),
-      m_larger(kResetSize), m_matchIndex(kFrameSize + 1), m_nodes(kFrameSize + 1)
+      m_larger(kResetSize), m_matchIndex(kResetSize + 1), m_nodes(kFrameSize + 1)
 {
     m_opt.nice = std::max(8, std::min(m_opt.nice, kMaxMatch));
     m_opt.passes = std::max(1, m_opt.passes);
@@ -173,18 +189,16 @@ uint32_t CLzxEncoder::FindAt(uint32_t pos, CMatch* pOut)
     return n;
 }
 
-void CLzxEncoder::FindMatches(uint32_t frameStart)
+void CLzxEncoder::FindMatches()
 {
     m_matches.clear();
     CMatch arFound[kMaxMatch + 2];
-    const uint32_t frameEnd = frameStart + kFrameSize;
-    for (uint32_t i = 0; i < kFrameSize; ++i)
+    for (uint32_t pos = 0; pos < m_size; ++pos)
     {
-        m_matchIndex[i] = static_cast<uint32_t>(m_matches.size());
-        const uint32_t pos = frameStart + i;
+        m_matchIndex[pos] = static_cast<uint32_t>(m_matches.size());
         const uint32_t n = FindAt(pos, arFound);
         // The tree compares across the frame edge; output may not, so lengths are clipped here.
-        const uint32_t room = frameEnd - pos;
+        const uint32_t room = (pos / kFrameSize + 1) * kFrameSize - pos;
         uint16_t last = 0;
         for (uint32_t k = 0; k < n; ++k)
         {
@@ -194,7 +208,7 @@ void CLzxEncoder::FindMatches(uint32_t frameStart)
             last = len;
         }
     }
-    m_matchIndex[kFrameSize] = static_cast<uint32_t>(m_matches.size());
+    m_matchIndex[m_size] = static_cast<uint32_t>(m_matches.size());
 }
 
 void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t reps0[3],
@@ -271,7 +285,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
             for (uint32_t l = kMinMatch; l <= len; ++l)
                 relax(i + l, base + matchCost(k, l), i, static_cast<uint16_t>(l), k);
         }
-        const uint32_t mBegin = m_matchIndex[i], mEnd = m_matchIndex[i + 1];
+        const uint32_t mBegin = m_matchIndex[pos], mEnd = m_matchIndex[pos + 1];
         if (mEnd > mBegin)
         {
             const CMatch& top = m_matches[mEnd - 1];
@@ -361,16 +375,20 @@ void CLzxEncoder::WriteLengths(CBitWriter& bw, uint8_t* prev, const uint8_t* len
     std::memcpy(prev + first, lens + first, last - first);
 }
 
-void CLzxEncoder::WriteBlock(CBitWriter& bw, const std::vector<CItem>& arItems, uint32_t reps[3])
+void CLzxEncoder::WriteBlock(std::vector<uint8_t>& out, CBitWriter& bw,
+                             const std::vector<CItem>* const* pFrames, int nFrames, CTreeState& st,
+                             uint32_t* pFrameBytes)
 {
     const CSlotTables& t = SlotTables();
-    CBlockStats st;
-    CountItems(arItems, st);
+    size_t frameStart = out.size(); // bits still pending in bw belong to the first frame
+    CBlockStats stats;
+    for (int f = 0; f < nFrames; ++f)
+        CountItems(*pFrames[f], stats);
     uint8_t mainLens[kMainSize], lenLens[kLengthSize], alignedLens[kAlignedSize];
     uint16_t mainCodes[kMainSize], lenCodes[kLengthSize], alignedCodes[kAlignedSize];
-    BuildCodeLengths(st.main, kMainSize, 16, mainLens);
-    BuildCodeLengths(st.len, kLengthSize, 16, lenLens);
-    BuildCodeLengths(st.aligned, kAlignedSize, 7, alignedLens);
+    BuildCodeLengths(stats.main, kMainSize, 16, mainLens);
+    BuildCodeLengths(stats.len, kLengthSize, 16, lenLens);
+    BuildCodeLengths(stats.aligned, kAlignedSize, 7, alignedLens);
     BuildCanonicalCodes(mainLens, kMainSize, mainCodes);
     BuildCanonicalCodes(lenLens, kLengthSize, lenCodes);
     BuildCanonicalCodes(alignedLens, kAlignedSize, alignedCodes);
@@ -378,54 +396,68 @@ void CLzxEncoder::WriteBlock(CBitWriter& bw, const std::vector<CItem>& arItems, 
     uint64_t verbatimBits = 0, alignedBits = 3 * kAlignedSize;
     for (int i = 0; i < kAlignedSize; ++i)
     {
-        verbatimBits += 3ull * st.aligned[i];
-        alignedBits += uint64_t(alignedLens[i]) * st.aligned[i];
+        verbatimBits += 3ull * stats.aligned[i];
+        alignedBits += uint64_t(alignedLens[i]) * stats.aligned[i];
     }
     const bool bAligned = alignedBits < verbatimBits;
+    const uint32_t blockSize = kFrameSize * nFrames;
 
     bw.Write(bAligned ? kBlockAligned : kBlockVerbatim, 3);
-    bw.Write(kFrameSize >> 8, 16);
-    bw.Write(kFrameSize & 0xFF, 8);
+    bw.Write(blockSize >> 8, 16);
+    bw.Write(blockSize & 0xFF, 8);
     if (bAligned)
         for (int i = 0; i < kAlignedSize; ++i)
             bw.Write(alignedLens[i], 3);
-    WriteLengths(bw, m_prevMain, mainLens, 0, 256);
-    WriteLengths(bw, m_prevMain, mainLens, 256, kMainSize);
-    WriteLengths(bw, m_prevLen, lenLens, 0, kLengthSize);
+    WriteLengths(bw, st.main, mainLens, 0, 256);
+    WriteLengths(bw, st.main, mainLens, 256, kMainSize);
+    WriteLengths(bw, st.len, lenLens, 0, kLengthSize);
 
-    for (const CItem& it : arItems)
+    for (int f = 0; f < nFrames; ++f)
     {
-        if (it.len == 0)
+        for (const CItem& it : *pFrames[f])
         {
-            bw.Write(mainCodes[it.code], mainLens[it.code]);
-            continue;
+            if (it.len == 0)
+            {
+                bw.Write(mainCodes[it.code], mainLens[it.code]);
+                continue;
+            }
+            const int slot = SlotOf(it.code);
+            const int lh = std::min(it.len - 2, 7);
+            const int sym = 256 + slot * 8 + lh;
+            bw.Write(mainCodes[sym], mainLens[sym]);
+            if (lh == 7) bw.Write(lenCodes[it.len - 9], lenLens[it.len - 9]);
+            const int extra = t.extra[slot];
+            const uint32_t v = it.code - t.base[slot];
+            if (bAligned && extra >= 3)
+            {
+                bw.Write(v >> 3, extra - 3);
+                bw.Write(alignedCodes[v & 7], alignedLens[v & 7]);
+            }
+            else if (extra > 0)
+                bw.Write(v, extra);
+            UpdateReps(st.reps, it.code, it.len);
         }
-        const int slot = SlotOf(it.code);
-        const int lh = std::min(it.len - 2, 7);
-        const int sym = 256 + slot * 8 + lh;
-        bw.Write(mainCodes[sym], mainLens[sym]);
-        if (lh == 7) bw.Write(lenCodes[it.len - 9], lenLens[it.len - 9]);
-        const int extra = t.extra[slot];
-        const uint32_t v = it.code - t.base[slot];
-        if (bAligned && extra >= 3)
-        {
-            bw.Write(v >> 3, extra - 3);
-            bw.Write(alignedCodes[v & 7], alignedLens[v & 7]);
-        }
-        else if (extra > 0)
-            bw.Write(v, extra);
-        // Repeated-offset bookkeeping mirrors the decoder.
-        if (it.code == 1)
-            std::swap(reps[0], reps[1]);
-        else if (it.code == 2)
-            std::swap(reps[0], reps[2]);
-        else if (it.code > 2)
-        {
-            reps[2] = reps[1];
-            reps[1] = reps[0];
-            reps[0] = it.code - 2;
-        }
+        // Every reader realigns to a 16-bit boundary after each 32 KiB of output.
+        bw.Align();
+        pFrameBytes[f] = static_cast<uint32_t>(out.size() - frameStart);
+        frameStart = out.size();
     }
+}
+
+void CLzxEncoder::WriteStored(std::vector<uint8_t>& out, CBitWriter& bw, uint32_t frameStart,
+                              const CTreeState& st)
+{
+    bw.Write(kBlockUncompressed, 3);
+    bw.Write(kFrameSize >> 8, 16);
+    bw.Write(kFrameSize & 0xFF, 8);
+    // Readers skip 1..16 bits here: a whole zero word when already on a boundary.
+    if (bw.PendingBits() != 0)
+        bw.Align();
+    else
+        bw.Write(0, 16);
+    for (uint32_t r : st.reps)
+        PutU32(out, r);
+    PutBytes(out, m_data + frameStart, kFrameSize);
 }
 
 void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint8_t>& out,
@@ -433,65 +465,93 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
 {
     m_data = data;
     m_size = static_cast<uint32_t>(n);
+    const int nFrames = static_cast<int>(n / kFrameSize);
+    CTreeState st0;
+    std::memset(&st0, 0, sizeof(st0));
+    st0.reps[0] = st0.reps[1] = st0.reps[2] = 1;
+
+    if (m_opt.storeOnly)
+    {
+        for (int f = 0; f < nFrames; ++f)
+        {
+            const size_t before = out.size();
+            CBitWriter bw(out);
+            if (f == 0) bw.Write(0, 1); // no E8 call translation
+            WriteStored(out, bw, f * kFrameSize, st0);
+            arFrameSizes.push_back(static_cast<uint32_t>(out.size() - before));
+        }
+        return;
+    }
+
     std::fill(m_head3.begin(), m_head3.end(), kNil);
     std::fill(m_head2.begin(), m_head2.end(), kNil);
-    std::memset(m_prevMain, 0, sizeof(m_prevMain));
-    std::memset(m_prevLen, 0, sizeof(m_prevLen));
-    uint32_t reps[3] = {1, 1, 1};
-    std::vector<CItem> arItems;
-    std::vector<uint8_t> frame;
+    FindMatches();
+    // Each frame gets its own statistics (PE sections differ a lot); frame 1 starts from frame 0's prices.
     CCostModel model;
-    bool bHaveModel = false;
-    for (uint32_t frameStart = 0; frameStart < n; frameStart += kFrameSize)
+    InitialModel(data, kFrameSize, model);
+    uint32_t reps[3] = {1, 1, 1};
+    for (int f = 0; f < nFrames; ++f)
     {
-        frame.clear();
-        CBitWriter bw(frame);
-        if (frameStart == 0) bw.Write(0, 1); // no E8 call translation
-        bool bStored = m_opt.storeOnly;
-        if (!bStored)
+        for (int pass = 0; pass < m_opt.passes; ++pass)
         {
-            FindMatches(frameStart);
-            if (!bHaveModel) InitialModel(data + frameStart, kFrameSize, model);
-            for (int pass = 0; pass < m_opt.passes; ++pass)
-            {
-                Parse(frameStart, model, reps, arItems);
-                ModelFromItems(arItems, model);
-            }
-            bHaveModel = true;
-            uint8_t savedMain[kMainSize], savedLen[kLengthSize];
-            std::memcpy(savedMain, m_prevMain, sizeof(savedMain));
-            std::memcpy(savedLen, m_prevLen, sizeof(savedLen));
-            uint32_t newReps[3] = {reps[0], reps[1], reps[2]};
-            WriteBlock(bw, arItems, newReps);
-            bw.Align();
-            if (frame.size() >= kStoredFrameSize || frame.size() > kMaxCompressedFrame)
-            {
-                // The decoder's tree lengths only change in compressed blocks; undo ours to match.
-                std::memcpy(m_prevMain, savedMain, sizeof(savedMain));
-                std::memcpy(m_prevLen, savedLen, sizeof(savedLen));
-                bStored = true;
-                frame.clear();
-                if (frameStart == 0) bw.Write(0, 1);
-            }
-            else
-                std::memcpy(reps, newReps, sizeof(reps));
+            Parse(f * kFrameSize, model, reps, m_arItems[f]);
+            ModelFromItems(m_arItems[f], model);
         }
-        if (bStored)
-        {
-            bw.Write(kBlockUncompressed, 3);
-            bw.Write(kFrameSize >> 8, 16);
-            bw.Write(kFrameSize & 0xFF, 8);
-            // Readers skip 1..16 bits here: a whole zero word when already on a boundary.
-            if (bw.PendingBits() != 0)
-                bw.Align();
-            else
-                bw.Write(0, 16);
-            for (uint32_t r : reps)
-                PutU32(frame, r);
-            PutBytes(frame, data + frameStart, kFrameSize);
-        }
-        out.insert(out.end(), frame.begin(), frame.end());
-        arFrameSizes.push_back(static_cast<uint32_t>(frame.size()));
+        for (const CItem& it : m_arItems[f])
+            UpdateReps(reps, it.code, it.len);
     }
+
+    // One block per frame, each falling back to an uncompressed block when it does not shrink or would exceed
+    // the per-frame limit.
+    std::vector<uint8_t> perFrame;
+    uint32_t perFrameSizes[kResetFrames];
+    CTreeState st = st0;
+    bool bReparsed = false;
+    for (int f = 0; f < nFrames; ++f)
+    {
+        const size_t before = perFrame.size();
+        CTreeState trial = st;
+        CBitWriter bw(perFrame);
+        if (f == 0) bw.Write(0, 1); // no E8 call translation
+        const std::vector<CItem>* pItems = &m_arItems[f];
+        WriteBlock(perFrame, bw, &pItems, 1, trial, &perFrameSizes[f]);
+        if (perFrameSizes[f] < kStoredFrameSize && perFrameSizes[f] <= kMaxCompressedFrame)
+        {
+            st = trial;
+            continue;
+        }
+        perFrame.resize(before);
+        CBitWriter bwStored(perFrame);
+        if (f == 0) bwStored.Write(0, 1);
+        WriteStored(perFrame, bwStored, f * kFrameSize, st);
+        perFrameSizes[f] = static_cast<uint32_t>(perFrame.size() - before);
+        if (f + 1 < nFrames && std::memcmp(st.reps, trial.reps, sizeof(st.reps)) != 0)
+        {
+            // The next frame was parsed assuming this frame's repeated offsets; parse it again.
+            Parse((f + 1) * kFrameSize, model, st.reps, m_arItems[f + 1]);
+            bReparsed = true;
+        }
+    }
+
+    // One block spanning the whole interval saves a set of trees; frame 1 must still assume frame 0's
+    // offsets.
+    std::vector<uint8_t> spanning;
+    uint32_t spanningSizes[kResetFrames] = {0};
+    bool bSpanning = false;
+    if (nFrames == kResetFrames && !bReparsed)
+    {
+        CTreeState trial = st0;
+        CBitWriter bw(spanning);
+        bw.Write(0, 1);
+        const std::vector<CItem>* arFrames[kResetFrames] = {&m_arItems[0], &m_arItems[1]};
+        WriteBlock(spanning, bw, arFrames, kResetFrames, trial, spanningSizes);
+        bSpanning = spanning.size() < perFrame.size() && spanningSizes[0] <= kMaxCompressedFrame &&
+                    spanningSizes[1] <= kMaxCompressedFrame && !bReparsed;
+    }
+    const std::vector<uint8_t>& chosen = bSpanning ? spanning : perFrame;
+    const uint32_t* pSizes = bSpanning ? spanningSizes : perFrameSizes;
+    out.insert(out.end(), chosen.begin(), chosen.end());
+    for (int f = 0; f < nFrames; ++f)
+        arFrameSizes.push_back(pSizes[f]);
 }
 } // namespace corvane

@@ -45,11 +45,19 @@ public:
     };
 
 private:
-    void FindMatches(uint32_t frameStart);
+    struct CTreeState
+    {
+        uint8_t main[kMainSize];
+        uint8_t len[kLengthSize];
+        uint32_t reps[3];
+    };
+    void FindMatches();
     uint32_t FindAt(uint32_t pos, CMatch* pOut);
     void Parse(uint32_t frameStart, const CCostModel& model, const uint32_t reps[3],
                std::vector<CItem>& arItems);
-    void WriteBlock(CBitWriter& bw, const std::vector<CItem>& arItems, uint32_t reps[3]);
+    void WriteBlock(std::vector<uint8_t>& out, CBitWriter& bw, const std::vector<CItem>* const* pFrames,
+                    int nFrames, CTreeState& st, uint32_t* pFrameBytes);
+    void WriteStored(std::vector<uint8_t>& out, CBitWriter& bw, uint32_t frameStart, const CTreeState& st);
     void WriteLengths(CBitWriter& bw, uint8_t* prev, const uint8_t* lens, int first, int last);
 
     CLzxOptions m_opt;
@@ -67,7 +75,6 @@ private:
         uint32_t reps[3];
     };
     std::vector<CNode> m_nodes;
-    uint8_t m_prevMain[kMainSize];
-    uint8_t m_prevLen[kLengthSize];
+    std::vector<CItem> m_arItems[kResetFrames];
 };
 } // namespace corvane

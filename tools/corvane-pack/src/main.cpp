@@ -71,6 +71,12 @@ int main(int argc, char** argv)
             opt.store = true;
         else if (arArgs[i] == "--threads" && i + 1 < arArgs.size())
             opt.threads = std::atoi(arArgs[++i].c_str());
+        else if (arArgs[i] == "--depth" && i + 1 < arArgs.size()) // encoder tuning knobs
+            opt.lzx.depth = std::atoi(arArgs[++i].c_str());
+        else if (arArgs[i] == "--nice" && i + 1 < arArgs.size())
+            opt.lzx.nice = std::atoi(arArgs[++i].c_str());
+        else if (arArgs[i] == "--passes" && i + 1 < arArgs.size())
+            opt.lzx.passes = std::atoi(arArgs[++i].c_str());
         else if (arArgs[i].size() > 1 && arArgs[i][0] == '-' && arArgs[i] != "-")
             return Usage();
         else
