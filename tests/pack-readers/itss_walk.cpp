@@ -1,0 +1,223 @@
+// Walks a pack through ITStorage as the launcher does; prints every folder and stream (size, FNV-1a hash) and
+// optionally writes the streams out, so a test can compare them with the packed source.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// No SDK header declares ITStorage; slot order after IUnknown as itss.dll implements it. Declared outside an
+// anonymous namespace: there GCC sees no implementation and drops calls through it as unreachable.
+struct IITStorage : public IUnknown
+{
+    virtual HRESULT STDMETHODCALLTYPE StgCreateDocfile(const WCHAR*, DWORD, DWORD, IStorage**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgCreateDocfileOnILockBytes(ILockBytes*, DWORD, DWORD, IStorage**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgIsStorageFile(const WCHAR*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgIsStorageILockBytes(ILockBytes*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgOpenStorage(const WCHAR*, IStorage*, DWORD, SNB, DWORD,
+                                                     IStorage**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgOpenStorageOnILockBytes(ILockBytes*, IStorage*, DWORD, SNB, DWORD,
+                                                                 IStorage**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgSetTimes(const WCHAR*, const FILETIME*, const FILETIME*,
+                                                  const FILETIME*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetControlData(void*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DefaultControlData(void**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Compact(const WCHAR*, int) = 0;
+};
+
+namespace
+{
+const CLSID kClsidITStorage = {0x5D02926A, 0x212E, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
+const IID kIidITStorage = {0x88CC31DE, 0x27AB, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
+constexpr DWORD kClsCtx = 0x17;
+constexpr DWORD kModeRead = 0x10; // STGM_READ | STGM_SHARE_EXCLUSIVE
+
+// Owns one COM reference; copying blocked.
+template <class T> class CComOwner
+{
+public:
+    CComOwner() = default;
+    CComOwner(const CComOwner&) = delete;
+    CComOwner& operator=(const CComOwner&) = delete;
+    ~CComOwner()
+    {
+        if (m_p) m_p->Release();
+    }
+    T** operator&() { return &m_p; }
+    T* operator->() const { return m_p; }
+    T* Get() const { return m_p; }
+
+private:
+    T* m_p = nullptr;
+};
+
+// Owns a file handle; INVALID_HANDLE_VALUE is empty, as CreateFileW returns it.
+class CFileOwner
+{
+public:
+    explicit CFileOwner(HANDLE h) : m_h(h) {}
+    CFileOwner(const CFileOwner&) = delete;
+    CFileOwner& operator=(const CFileOwner&) = delete;
+    ~CFileOwner()
+    {
+        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
+    }
+    HANDLE Get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+int g_errors = 0;
+
+void Print(const std::wstring& ws)
+{
+    const int n = WideCharToMultiByte(CP_UTF8, 0, ws.c_str(), static_cast<int>(ws.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, ws.c_str(), static_cast<int>(ws.size()), &s[0], n, nullptr, nullptr);
+    s += '\n';
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), s.data(), static_cast<DWORD>(s.size()), &written, nullptr);
+}
+
+void Error(const wchar_t* szWhat, const std::wstring& path, HRESULT hr)
+{
+    wchar_t sz[32];
+    wsprintfW(sz, L" hr=0x%08X ", static_cast<unsigned>(hr));
+    Print(std::wstring(L"ERROR ") + szWhat + sz + path);
+    ++g_errors;
+}
+
+std::wstring Hex64(uint64_t u)
+{
+    wchar_t sz[17];
+    for (int i = 15; i >= 0; --i, u >>= 4)
+        sz[i] = L"0123456789abcdef"[u & 15];
+    sz[16] = 0;
+    return sz;
+}
+
+// Wine reports names inside a sub-storage as paths from the root; opening needs the last part only.
+std::wstring LeafOf(std::wstring name)
+{
+    while (!name.empty() && name.back() == L'/')
+        name.pop_back();
+    const size_t slash = name.find_last_of(L'/');
+    return slash == std::wstring::npos ? name : name.substr(slash + 1);
+}
+
+void ReadStream(IStorage* pStg, const std::wstring& leaf, const std::wstring& path,
+                const std::wstring& outDir, ULONGLONG expected)
+{
+    CComOwner<IStream> oStream;
+    HRESULT hr = pStg->OpenStream(leaf.c_str(), nullptr, kModeRead, 0, &oStream);
+    if (FAILED(hr)) return Error(L"OpenStream", path, hr);
+    HANDLE hOut = INVALID_HANDLE_VALUE;
+    if (!outDir.empty())
+    {
+        std::wstring file = outDir + path;
+        for (wchar_t& c : file)
+            if (c == L'/') c = L'\\';
+        hOut = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+        if (hOut == INVALID_HANDLE_VALUE)
+            return Error(L"CreateFileW", path, HRESULT_FROM_WIN32(GetLastError()));
+    }
+    CFileOwner out(hOut);
+    std::vector<BYTE> buf(64 * 1024);
+    uint64_t hash = 0xcbf29ce484222325ull, total = 0;
+    for (;;)
+    {
+        ULONG got = 0;
+        hr = oStream->Read(buf.data(), static_cast<ULONG>(buf.size()), &got);
+        if (FAILED(hr)) return Error(L"Read", path, hr);
+        if (got == 0) break;
+        for (ULONG i = 0; i < got; ++i)
+            hash = (hash ^ buf[i]) * 0x100000001b3ull;
+        total += got;
+        DWORD written = 0;
+        if (out.Get() != INVALID_HANDLE_VALUE &&
+            (!WriteFile(out.Get(), buf.data(), got, &written, nullptr) || written != got))
+            return Error(L"WriteFile", path, HRESULT_FROM_WIN32(GetLastError()));
+    }
+    if (total != expected) Error(L"size differs from Stat", path, E_FAIL);
+    Print(L"F " + std::to_wstring(total) + L" " + Hex64(hash) + L" " + path);
+}
+
+void Walk(IStorage* pStg, const std::wstring& prefix, const std::wstring& outDir)
+{
+    CComOwner<IEnumSTATSTG> oEnum;
+    HRESULT hr = pStg->EnumElements(0, nullptr, 0, &oEnum);
+    if (FAILED(hr)) return Error(L"EnumElements", prefix + L"/", hr);
+    STATSTG st;
+    ULONG fetched = 0;
+    while (oEnum->Next(1, &st, &fetched) == S_OK && fetched == 1)
+    {
+        const std::wstring leaf = LeafOf(st.pwcsName ? st.pwcsName : L"");
+        CoTaskMemFree(st.pwcsName);
+        const std::wstring path = prefix + L"/" + leaf;
+        if (st.type == STGTY_STORAGE)
+        {
+            Print(L"D " + path + L"/");
+            if (!outDir.empty())
+            {
+                std::wstring dir = outDir + path;
+                for (wchar_t& c : dir)
+                    if (c == L'/') c = L'\\';
+                CreateDirectoryW(dir.c_str(), nullptr);
+            }
+            CComOwner<IStorage> oSub;
+            hr = pStg->OpenStorage(leaf.c_str(), nullptr, kModeRead, nullptr, 0, &oSub);
+            if (FAILED(hr))
+            {
+                Error(L"OpenStorage", path, hr);
+                continue;
+            }
+            Walk(oSub.Get(), path, outDir);
+        }
+        else if (st.type == STGTY_STREAM)
+            ReadStream(pStg, leaf, path, outDir, st.cbSize.QuadPart);
+        else
+            Error(L"unexpected element type", path, E_UNEXPECTED);
+    }
+}
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+    {
+        Print(L"usage: itss_walk PACK [OUTDIR]");
+        return 2;
+    }
+    const std::wstring outDir = argc > 2 ? argv[2] : L"";
+    HRESULT hr = CoInitialize(nullptr);
+    if (FAILED(hr))
+    {
+        Error(L"CoInitialize", L"", hr);
+        return 1;
+    }
+    {
+        CComOwner<IITStorage> oItss;
+        hr = CoCreateInstance(kClsidITStorage, nullptr, kClsCtx, kIidITStorage,
+                              reinterpret_cast<void**>(&oItss));
+        if (FAILED(hr))
+            Error(L"CoCreateInstance(ITStorage)", L"", hr);
+        else
+        {
+            CComOwner<IStorage> oRoot;
+            hr = oItss->StgOpenStorage(argv[1], nullptr, kModeRead, nullptr, 0, &oRoot);
+            if (FAILED(hr))
+                Error(L"StgOpenStorage", argv[1], hr);
+            else
+            {
+                Print(L"D /");
+                Walk(oRoot.Get(), L"", outDir);
+            }
+        }
+    }
+    CoUninitialize();
+    return g_errors ? 1 : 0;
+}
