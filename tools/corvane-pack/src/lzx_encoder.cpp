@@ -69,24 +69,34 @@ struct CBlockStats
     uint32_t main[kMainSize] = {0};
     uint32_t len[kLengthSize] = {0};
     uint32_t aligned[kAlignedSize] = {0};
+    uint64_t extraBits = 0; // all offset extra bits, as a verbatim block sends them
+    uint32_t bytes = 0;     // output bytes covered
 };
+
+void CountItems(const CLzxEncoder::CItem* b, const CLzxEncoder::CItem* e, CBlockStats& st)
+{
+    const CSlotTables& t = SlotTables();
+    for (const CLzxEncoder::CItem* it = b; it != e; ++it)
+    {
+        if (it->len == 0)
+        {
+            st.main[it->code]++;
+            st.bytes++;
+            continue;
+        }
+        st.bytes += it->len;
+        const int slot = SlotOf(it->code);
+        const int lh = std::min(it->len - 2, 7);
+        st.main[256 + slot * 8 + lh]++;
+        if (lh == 7) st.len[it->len - 9]++;
+        st.extraBits += t.extra[slot];
+        if (t.extra[slot] >= 3) st.aligned[(it->code - t.base[slot]) & 7]++;
+    }
+}
 
 void CountItems(const std::vector<CLzxEncoder::CItem>& arItems, CBlockStats& st)
 {
-    const CSlotTables& t = SlotTables();
-    for (const CLzxEncoder::CItem& it : arItems)
-    {
-        if (it.len == 0)
-        {
-            st.main[it.code]++;
-            continue;
-        }
-        const int slot = SlotOf(it.code);
-        const int lh = std::min(it.len - 2, 7);
-        st.main[256 + slot * 8 + lh]++;
-        if (lh == 7) st.len[it.len - 9]++;
-        if (t.extra[slot] >= 3) st.aligned[(it.code - t.base[slot]) & 7]++;
-    }
+    CountItems(arItems.data(), arItems.data() + arItems.size(), st);
 }
 
 void ModelFromItems(const std::vector<CLzxEncoder::CItem>& arItems, CLzxEncoder::CCostModel& m)
@@ -375,72 +385,113 @@ void CLzxEncoder::WriteLengths(CBitWriter& bw, uint8_t* prev, const uint8_t* len
     std::memcpy(prev + first, lens + first, last - first);
 }
 
-void CLzxEncoder::WriteBlock(std::vector<uint8_t>& out, CBitWriter& bw,
-                             const std::vector<CItem>* const* pFrames, int nFrames, CTreeState& st,
-                             uint32_t* pFrameBytes)
+// Codes for one block, and whether the aligned-offset form is the smaller.
+struct CLzxEncoder::CBlockCodes
 {
-    const CSlotTables& t = SlotTables();
-    size_t frameStart = out.size(); // bits still pending in bw belong to the first frame
     CBlockStats stats;
-    for (int f = 0; f < nFrames; ++f)
-        CountItems(*pFrames[f], stats);
     uint8_t mainLens[kMainSize], lenLens[kLengthSize], alignedLens[kAlignedSize];
-    uint16_t mainCodes[kMainSize], lenCodes[kLengthSize], alignedCodes[kAlignedSize];
-    BuildCodeLengths(stats.main, kMainSize, 16, mainLens);
-    BuildCodeLengths(stats.len, kLengthSize, 16, lenLens);
-    BuildCodeLengths(stats.aligned, kAlignedSize, 7, alignedLens);
-    BuildCanonicalCodes(mainLens, kMainSize, mainCodes);
-    BuildCanonicalCodes(lenLens, kLengthSize, lenCodes);
-    BuildCanonicalCodes(alignedLens, kAlignedSize, alignedCodes);
+    bool bAligned = false;
+    uint64_t symbolBits = 0;
+};
 
-    uint64_t verbatimBits = 0, alignedBits = 3 * kAlignedSize;
+void CLzxEncoder::PlanBlock(const CItem* b, const CItem* e, CBlockCodes& c)
+{
+    CountItems(b, e, c.stats);
+    BuildCodeLengths(c.stats.main, kMainSize, 16, c.mainLens);
+    BuildCodeLengths(c.stats.len, kLengthSize, 16, c.lenLens);
+    BuildCodeLengths(c.stats.aligned, kAlignedSize, 7, c.alignedLens);
+    uint64_t verbatimLow = 0, alignedLow = 3 * kAlignedSize;
     for (int i = 0; i < kAlignedSize; ++i)
     {
-        verbatimBits += 3ull * stats.aligned[i];
-        alignedBits += uint64_t(alignedLens[i]) * stats.aligned[i];
+        verbatimLow += 3ull * c.stats.aligned[i];
+        alignedLow += uint64_t(c.alignedLens[i]) * c.stats.aligned[i];
     }
-    const bool bAligned = alignedBits < verbatimBits;
-    const uint32_t blockSize = kFrameSize * nFrames;
+    c.bAligned = alignedLow < verbatimLow;
+    c.symbolBits = c.stats.extraBits - verbatimLow + std::min(verbatimLow, alignedLow);
+    for (int i = 0; i < kMainSize; ++i)
+        c.symbolBits += uint64_t(c.stats.main[i]) * c.mainLens[i];
+    for (int i = 0; i < kLengthSize; ++i)
+        c.symbolBits += uint64_t(c.stats.len[i]) * c.lenLens[i];
+}
 
-    bw.Write(bAligned ? kBlockAligned : kBlockVerbatim, 3);
-    bw.Write(blockSize >> 8, 16);
-    bw.Write(blockSize & 0xFF, 8);
-    if (bAligned)
-        for (int i = 0; i < kAlignedSize; ++i)
-            bw.Write(alignedLens[i], 3);
-    WriteLengths(bw, st.main, mainLens, 0, 256);
-    WriteLengths(bw, st.main, mainLens, 256, kMainSize);
-    WriteLengths(bw, st.len, lenLens, 0, kLengthSize);
+// Exact size in bits of [b, e) as one block, given the tree lengths the decoder holds.
+uint64_t CLzxEncoder::BlockBits(const CItem* b, const CItem* e, const CTreeState& st)
+{
+    CBlockCodes c;
+    PlanBlock(b, e, c);
+    CTreeState scratch = st;
+    m_scratch.clear();
+    CBitWriter bw(m_scratch);
+    WriteLengths(bw, scratch.main, c.mainLens, 0, 256);
+    WriteLengths(bw, scratch.main, c.mainLens, 256, kMainSize);
+    WriteLengths(bw, scratch.len, c.lenLens, 0, kLengthSize);
+    return 27 + bw.BitCount() + c.symbolBits;
+}
 
-    for (int f = 0; f < nFrames; ++f)
+// Splits a frame's items into blocks where separate trees pay for themselves (sections of a PE file differ).
+void CLzxEncoder::SplitBlocks(const CItem* b, const CItem* e, const CTreeState& st, int depth,
+                              std::vector<std::pair<const CItem*, const CItem*>>& arOut)
+{
+    if (depth > 0 && e - b >= 512)
     {
-        for (const CItem& it : *pFrames[f])
+        CBlockStats all;
+        CountItems(b, e, all);
+        uint32_t half = 0;
+        const CItem* mid = b;
+        while (mid != e && half < all.bytes / 2)
+            half += mid->len ? mid->len : 1, ++mid;
+        if (BlockBits(b, mid, st) + BlockBits(mid, e, st) + 64 < BlockBits(b, e, st))
         {
-            if (it.len == 0)
-            {
-                bw.Write(mainCodes[it.code], mainLens[it.code]);
-                continue;
-            }
-            const int slot = SlotOf(it.code);
-            const int lh = std::min(it.len - 2, 7);
-            const int sym = 256 + slot * 8 + lh;
-            bw.Write(mainCodes[sym], mainLens[sym]);
-            if (lh == 7) bw.Write(lenCodes[it.len - 9], lenLens[it.len - 9]);
-            const int extra = t.extra[slot];
-            const uint32_t v = it.code - t.base[slot];
-            if (bAligned && extra >= 3)
-            {
-                bw.Write(v >> 3, extra - 3);
-                bw.Write(alignedCodes[v & 7], alignedLens[v & 7]);
-            }
-            else if (extra > 0)
-                bw.Write(v, extra);
-            UpdateReps(st.reps, it.code, it.len);
+            SplitBlocks(b, mid, st, depth - 1, arOut);
+            SplitBlocks(mid, e, st, depth - 1, arOut);
+            return;
         }
-        // Every reader realigns to a 16-bit boundary after each 32 KiB of output.
-        bw.Align();
-        pFrameBytes[f] = static_cast<uint32_t>(out.size() - frameStart);
-        frameStart = out.size();
+    }
+    arOut.emplace_back(b, e);
+}
+
+void CLzxEncoder::WriteBlock(CBitWriter& bw, const CItem* b, const CItem* e, CTreeState& st)
+{
+    const CSlotTables& t = SlotTables();
+    CBlockCodes c;
+    PlanBlock(b, e, c);
+    uint16_t mainCodes[kMainSize], lenCodes[kLengthSize], alignedCodes[kAlignedSize];
+    BuildCanonicalCodes(c.mainLens, kMainSize, mainCodes);
+    BuildCanonicalCodes(c.lenLens, kLengthSize, lenCodes);
+    BuildCanonicalCodes(c.alignedLens, kAlignedSize, alignedCodes);
+
+    bw.Write(c.bAligned ? kBlockAligned : kBlockVerbatim, 3);
+    bw.Write(c.stats.bytes >> 8, 16);
+    bw.Write(c.stats.bytes & 0xFF, 8);
+    if (c.bAligned)
+        for (int i = 0; i < kAlignedSize; ++i)
+            bw.Write(c.alignedLens[i], 3);
+    WriteLengths(bw, st.main, c.mainLens, 0, 256);
+    WriteLengths(bw, st.main, c.mainLens, 256, kMainSize);
+    WriteLengths(bw, st.len, c.lenLens, 0, kLengthSize);
+
+    for (const CItem* it = b; it != e; ++it)
+    {
+        if (it->len == 0)
+        {
+            bw.Write(mainCodes[it->code], c.mainLens[it->code]);
+            continue;
+        }
+        const int slot = SlotOf(it->code);
+        const int lh = std::min(it->len - 2, 7);
+        const int sym = 256 + slot * 8 + lh;
+        bw.Write(mainCodes[sym], c.mainLens[sym]);
+        if (lh == 7) bw.Write(lenCodes[it->len - 9], c.lenLens[it->len - 9]);
+        const int extra = t.extra[slot];
+        const uint32_t v = it->code - t.base[slot];
+        if (c.bAligned && extra >= 3)
+        {
+            bw.Write(v >> 3, extra - 3);
+            bw.Write(alignedCodes[v & 7], c.alignedLens[v & 7]);
+        }
+        else if (extra > 0)
+            bw.Write(v, extra);
+        UpdateReps(st.reps, it->code, it->len);
     }
 }
 
@@ -501,57 +552,40 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
             UpdateReps(reps, it.code, it.len);
     }
 
-    // One block per frame, each falling back to an uncompressed block when it does not shrink or would exceed
-    // the per-frame limit.
-    std::vector<uint8_t> perFrame;
-    uint32_t perFrameSizes[kResetFrames];
+    // Each frame: one or more blocks, or an uncompressed block when that is smaller or the compressed frame
+    // would exceed chmlib's per-frame buffer.
+    std::vector<uint8_t> frame;
+    std::vector<std::pair<const CItem*, const CItem*>> arBlocks;
     CTreeState st = st0;
-    bool bReparsed = false;
     for (int f = 0; f < nFrames; ++f)
     {
-        const size_t before = perFrame.size();
+        const std::vector<CItem>& items = m_arItems[f];
+        frame.clear();
         CTreeState trial = st;
-        CBitWriter bw(perFrame);
+        CBitWriter bw(frame);
         if (f == 0) bw.Write(0, 1); // no E8 call translation
-        const std::vector<CItem>* pItems = &m_arItems[f];
-        WriteBlock(perFrame, bw, &pItems, 1, trial, &perFrameSizes[f]);
-        if (perFrameSizes[f] < kStoredFrameSize && perFrameSizes[f] <= kMaxCompressedFrame)
-        {
+        arBlocks.clear();
+        SplitBlocks(items.data(), items.data() + items.size(), st, m_opt.splitDepth, arBlocks);
+        for (const auto& blk : arBlocks)
+            WriteBlock(bw, blk.first, blk.second, trial);
+        // Every reader realigns to a 16-bit boundary after each 32 KiB of output.
+        bw.Align();
+        if (frame.size() < kStoredFrameSize && frame.size() <= kMaxCompressedFrame)
             st = trial;
-            continue;
-        }
-        perFrame.resize(before);
-        CBitWriter bwStored(perFrame);
-        if (f == 0) bwStored.Write(0, 1);
-        WriteStored(perFrame, bwStored, f * kFrameSize, st);
-        perFrameSizes[f] = static_cast<uint32_t>(perFrame.size() - before);
-        if (f + 1 < nFrames && std::memcmp(st.reps, trial.reps, sizeof(st.reps)) != 0)
+        else
         {
-            // The next frame was parsed assuming this frame's repeated offsets; parse it again.
-            Parse((f + 1) * kFrameSize, model, st.reps, m_arItems[f + 1]);
-            bReparsed = true;
+            frame.clear();
+            CBitWriter bwStored(frame);
+            if (f == 0) bwStored.Write(0, 1);
+            WriteStored(frame, bwStored, f * kFrameSize, st);
+            if (f + 1 < nFrames && std::memcmp(st.reps, trial.reps, sizeof(st.reps)) != 0)
+            {
+                // The next frame was parsed assuming this frame's repeated offsets; parse it again.
+                Parse((f + 1) * kFrameSize, model, st.reps, m_arItems[f + 1]);
+            }
         }
+        out.insert(out.end(), frame.begin(), frame.end());
+        arFrameSizes.push_back(static_cast<uint32_t>(frame.size()));
     }
-
-    // One block spanning the whole interval saves a set of trees; frame 1 must still assume frame 0's
-    // offsets.
-    std::vector<uint8_t> spanning;
-    uint32_t spanningSizes[kResetFrames] = {0};
-    bool bSpanning = false;
-    if (nFrames == kResetFrames && !bReparsed)
-    {
-        CTreeState trial = st0;
-        CBitWriter bw(spanning);
-        bw.Write(0, 1);
-        const std::vector<CItem>* arFrames[kResetFrames] = {&m_arItems[0], &m_arItems[1]};
-        WriteBlock(spanning, bw, arFrames, kResetFrames, trial, spanningSizes);
-        bSpanning = spanning.size() < perFrame.size() && spanningSizes[0] <= kMaxCompressedFrame &&
-                    spanningSizes[1] <= kMaxCompressedFrame && !bReparsed;
-    }
-    const std::vector<uint8_t>& chosen = bSpanning ? spanning : perFrame;
-    const uint32_t* pSizes = bSpanning ? spanningSizes : perFrameSizes;
-    out.insert(out.end(), chosen.begin(), chosen.end());
-    for (int f = 0; f < nFrames; ++f)
-        arFrameSizes.push_back(pSizes[f]);
 }
 } // namespace corvane

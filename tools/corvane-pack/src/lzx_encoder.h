@@ -13,6 +13,7 @@ struct CLzxOptions
     int depth = 48;         // match-finder tree steps per position
     int nice = 96;          // a match this long is taken without weighing shorter ones
     int passes = 2;         // parse passes; each later pass prices symbols with the previous pass's codes
+    int splitDepth = 2;     // a frame may be cut into up to 2^splitDepth blocks with their own trees
     bool storeOnly = false; // every frame as an uncompressed block (exercises that path)
 };
 
@@ -55,8 +56,12 @@ private:
     uint32_t FindAt(uint32_t pos, CMatch* pOut);
     void Parse(uint32_t frameStart, const CCostModel& model, const uint32_t reps[3],
                std::vector<CItem>& arItems);
-    void WriteBlock(std::vector<uint8_t>& out, CBitWriter& bw, const std::vector<CItem>* const* pFrames,
-                    int nFrames, CTreeState& st, uint32_t* pFrameBytes);
+    struct CBlockCodes;
+    void PlanBlock(const CItem* b, const CItem* e, CBlockCodes& c);
+    uint64_t BlockBits(const CItem* b, const CItem* e, const CTreeState& st);
+    void SplitBlocks(const CItem* b, const CItem* e, const CTreeState& st, int depth,
+                     std::vector<std::pair<const CItem*, const CItem*>>& arOut);
+    void WriteBlock(CBitWriter& bw, const CItem* b, const CItem* e, CTreeState& st);
     void WriteStored(std::vector<uint8_t>& out, CBitWriter& bw, uint32_t frameStart, const CTreeState& st);
     void WriteLengths(CBitWriter& bw, uint8_t* prev, const uint8_t* lens, int first, int last);
 
@@ -76,5 +81,6 @@ private:
     };
     std::vector<CNode> m_nodes;
     std::vector<CItem> m_arItems[kResetFrames];
+    std::vector<uint8_t> m_scratch;
 };
 } // namespace corvane
