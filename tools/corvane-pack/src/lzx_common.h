@@ -45,20 +45,15 @@ struct CSlotTables
 };
 const CSlotTables& SlotTables();
 
-// Slot of a formatted offset (distance + 2, or 0..2 for the repeated offsets).
+// Slot of a formatted offset (distance + 2, or 0..2 for the repeated offsets): from slot 4 on, two slots per
+// power of two, told apart by the bit below the top one.
 inline int SlotOf(uint32_t formatted)
 {
-    const CSlotTables& t = SlotTables();
-    int lo = 0, hi = kNumSlots - 1;
-    while (lo < hi)
-    {
-        int mid = (lo + hi + 1) / 2;
-        if (t.base[mid] <= formatted)
-            lo = mid;
-        else
-            hi = mid - 1;
-    }
-    return lo;
+    if (formatted < 4) return static_cast<int>(formatted);
+    int top = 0;
+    for (uint32_t v = formatted; v > 1; v >>= 1)
+        ++top;
+    return 2 * top + static_cast<int>((formatted >> (top - 1)) & 1);
 }
 
 // 16-bit little-endian words, bits taken from the most significant end.

@@ -10,7 +10,7 @@ namespace corvane
 {
 struct CLzxOptions
 {
-    int depth = 48;         // match-finder tree steps per position
+    int depth = 32;         // match-finder tree steps per position
     int nice = 96;          // a match this long is taken without weighing shorter ones
     int passes = 2;         // parse passes; each later pass prices symbols with the previous pass's codes
     int splitDepth = 2;     // a frame may be cut into up to 2^splitDepth blocks with their own trees

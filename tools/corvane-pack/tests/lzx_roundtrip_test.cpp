@@ -123,6 +123,16 @@ int main(int argc, char** argv)
     BuildCodeLengths(freq, 20, 15, lens);
     Check(lens[5] == 1 && dec.Build(lens, 20, false), "single symbol gets a complete two-code tree");
 
+    // Slot of every formatted offset the window allows, against the base table.
+    const CSlotTables& t = SlotTables();
+    bool bSlots = true;
+    for (uint32_t f = 0; f < kWindowSize; ++f)
+    {
+        const int s = SlotOf(f);
+        bSlots = bSlots && s < kNumSlots && t.base[s] <= f && (s + 1 == kNumSlots || f < t.base[s + 1]);
+    }
+    Check(bSlots, "slot of every formatted offset matches the base table");
+
     std::printf("%s\n", g_failures ? "FAILED" : "all passed");
     return g_failures ? 1 : 0;
 }
