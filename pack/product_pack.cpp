@@ -6,9 +6,9 @@
 #include "launcher/product.h"
 #include "launcher/scope_guard.h"
 
-namespace
-{
 // The platform's compiled-help storage; only StgOpenStorage is called, the rest keep the slot order.
+// Declared outside any unnamed namespace: the compiler would take an interface of internal linkage,
+// which nothing in the program implements, as one that cannot be called.
 struct ITStorage : public IUnknown
 {
     virtual HRESULT STDMETHODCALLTYPE StgCreateDocfile(const WCHAR*, DWORD, DWORD, IStorage**) = 0;
@@ -26,6 +26,8 @@ struct ITStorage : public IUnknown
     virtual HRESULT STDMETHODCALLTYPE Compact(const WCHAR*, int) = 0;
 };
 
+namespace
+{
 const CLSID CLSID_ITStorage = {0x5D02926A, 0x212E, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
 const IID IID_ITStorage = {0x88CC31DE, 0x27AB, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
 } // namespace

@@ -3,8 +3,9 @@
 set -euo pipefail
 
 need=()
-command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686 mingw-w64-tools)
-command -v wine >/dev/null || need+=(wine wine32:i386)
+command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine wine64)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
 command -v Xvfb >/dev/null || need+=(xvfb)
 command -v cmake >/dev/null || need+=(cmake)
@@ -19,7 +20,7 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 echo "Installing: ${need[*]}"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  $SUDO dpkg --add-architecture i386
+    $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq

@@ -1,0 +1,35 @@
+# make run: install what is missing, build, and start Corvane.exe under Wine on the embedded demo.
+# make test: install what is missing, build, and run every test.
+# make bench: the benchmarks (pack size and speed against reference tools).
+BUILD := $(CURDIR)/build
+JOBS ?= 2
+export BUILD
+
+.PHONY: all deps build run test bench clean
+
+all: build
+
+deps:
+	@bash tools/install-deps.sh
+
+build: deps
+	cmake -S tools/corvane-pack -B $(BUILD)/host -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD)/host -j $(JOBS)
+	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake \
+	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack -DCORVANE_TESTS=OFF >/dev/null
+	cmake --build $(BUILD)/win32 -j $(JOBS)
+	cmake -S . -B $(BUILD)/win64 -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake \
+	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack >/dev/null
+	cmake --build $(BUILD)/win64 -j $(JOBS)
+
+run: build
+	@bash tests/run-in-wine.sh bash tests/demo/run-demo.sh
+
+test: build
+	@bash tests/run-in-wine.sh bash tests/run-tests.sh
+
+bench: build
+	@bash tests/run-in-wine.sh bash tools/corvane-pack/bench/run.sh
+
+clean:
+	rm -rf $(BUILD)
