@@ -1,5 +1,5 @@
-// Walks a pack through ITStorage as the launcher does; prints every folder and stream (size, FNV-1a hash) and
-// optionally writes the streams out, so a test can compare them with the packed source.
+// Walks a pack through ITStorage as the launcher does (or opens listed paths); prints every folder and stream
+// (size, FNV-1a hash) and optionally writes the streams out, so a test can compare them with the source.
 #include <windows.h>
 #include <objbase.h>
 
@@ -142,7 +142,7 @@ void ReadStream(IStorage* pStg, const std::wstring& leaf, const std::wstring& pa
             (!WriteFile(out.Get(), buf.data(), got, &written, nullptr) || written != got))
             return Error(L"WriteFile", path, HRESULT_FROM_WIN32(GetLastError()));
     }
-    if (total != expected) Error(L"size differs from Stat", path, E_FAIL);
+    if (expected != ~0ull && total != expected) Error(L"size differs from Stat", path, E_FAIL);
     Print(L"F " + std::to_wstring(total) + L" " + Hex64(hash) + L" " + path);
 }
 
@@ -183,13 +183,73 @@ void Walk(IStorage* pStg, const std::wstring& prefix, const std::wstring& outDir
             Error(L"unexpected element type", path, E_UNEXPECTED);
     }
 }
+// Opens each listed path ("dir/sub/file", UTF-8, one a line) storage by storage, as a reader that knows the
+// names would; used to read packs whose writer left out the folder entries enumeration needs.
+void ReadListed(IStorage* pRoot, const wchar_t* szList, const std::wstring& outDir)
+{
+    HANDLE h = CreateFileW(szList, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return Error(L"CreateFileW", szList, HRESULT_FROM_WIN32(GetLastError()));
+    CFileOwner list(h);
+    std::string text;
+    char sz[4096];
+    DWORD got = 0;
+    while (ReadFile(list.Get(), sz, sizeof(sz), &got, nullptr) && got > 0)
+        text.append(sz, got);
+    size_t at = 0;
+    while (at < text.size())
+    {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        const int n = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
+        std::wstring path(static_cast<size_t>(n), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &path[0], n);
+        // Open the folders one by one; the owners keep each level alive until the stream is read.
+        std::vector<IStorage*> arOpened;
+        IStorage* pCur = pRoot;
+        size_t from = 0, slash;
+        bool bOk = true;
+        while ((slash = path.find(L'/', from)) != std::wstring::npos)
+        {
+            IStorage* pSub = nullptr;
+            const HRESULT hr = pCur->OpenStorage(path.substr(from, slash - from).c_str(), nullptr, kModeRead,
+                                                 nullptr, 0, &pSub);
+            if (FAILED(hr))
+            {
+                Error(L"OpenStorage", L"/" + path, hr);
+                bOk = false;
+                break;
+            }
+            arOpened.push_back(pSub);
+            pCur = pSub;
+            from = slash + 1;
+        }
+        if (bOk)
+        {
+            if (!outDir.empty())
+                for (size_t s2 = path.find(L'/'); s2 != std::wstring::npos; s2 = path.find(L'/', s2 + 1))
+                {
+                    std::wstring dir = outDir + L"/" + path.substr(0, s2);
+                    for (wchar_t& c : dir)
+                        if (c == L'/') c = L'\\';
+                    CreateDirectoryW(dir.c_str(), nullptr);
+                }
+            ReadStream(pCur, path.substr(from), L"/" + path, outDir, ~0ull);
+        }
+        for (size_t i = arOpened.size(); i-- > 0;)
+            arOpened[i]->Release();
+    }
+}
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
     {
-        Print(L"usage: itss_walk PACK [OUTDIR]");
+        Print(L"usage: itss_walk PACK [OUTDIR [LISTFILE]]");
         return 2;
     }
     const std::wstring outDir = argc > 2 ? argv[2] : L"";
@@ -216,8 +276,13 @@ int wmain(int argc, wchar_t** argv)
                 LARGE_INTEGER freq, t0, t1;
                 QueryPerformanceFrequency(&freq);
                 QueryPerformanceCounter(&t0);
-                Print(L"D /");
-                Walk(oRoot.Get(), L"", outDir);
+                if (argc > 3)
+                    ReadListed(oRoot.Get(), argv[3], outDir);
+                else
+                {
+                    Print(L"D /");
+                    Walk(oRoot.Get(), L"", outDir);
+                }
                 QueryPerformanceCounter(&t1);
                 // Walk time without Wine's start-up, for the benchmark.
                 Print(L"T " + std::to_wstring((t1.QuadPart - t0.QuadPart) * 1000 / freq.QuadPart) + L" ms");
