@@ -232,19 +232,35 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
     first.cost = 0;
     std::memcpy(first.reps, reps0, sizeof(first.reps));
 
-    auto relax = [&](uint32_t to, uint32_t cost, uint32_t from, uint16_t len, uint32_t code) {
+    auto relax = [&](uint32_t to, uint32_t cost, uint32_t from, uint16_t len, uint32_t code,
+                     uint16_t len2 = 0) {
         CNode& nd = m_nodes[to];
         if (cost >= nd.cost) return;
         nd.cost = cost;
         nd.from = from;
         nd.len = len;
         nd.code = code;
+        nd.len2 = len2;
     };
     auto matchCost = [&](int slot, uint32_t len) {
         const uint32_t lh = std::min<uint32_t>(len - 2, 7);
         uint32_t c = m.main[256 + slot * 8 + lh] + t.extra[slot];
         if (lh == 7) c += m.len[len - 9];
         return c;
+    };
+    // A match, one literal, then the same distance again as R0: a path the single-state search cannot see,
+    // because the best path to the literal's end may carry other repeated offsets.
+    auto relaxMatchLitRep = [&](uint32_t i, uint32_t cost, uint16_t len, uint32_t code, uint32_t dist) {
+        const uint32_t j = i + len + 1; // after the literal
+        if (j + kMinMatch > kFrameSize) return;
+        const uint8_t *a = data + frameStart + j, *b = a - dist;
+        const uint32_t maxLen2 = std::min<uint32_t>(kMaxMatch, kFrameSize - j);
+        uint32_t len2 = 0;
+        while (len2 < maxLen2 && a[len2] == b[len2])
+            ++len2;
+        if (len2 < kMinMatch) return;
+        relax(j + len2, cost + m.lit[data[frameStart + i + len]] + matchCost(0, len2), i, len, code,
+              static_cast<uint16_t>(len2));
     };
 
     uint32_t skipUntil = 0;
@@ -294,6 +310,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
             }
             for (uint32_t l = kMinMatch; l <= len; ++l)
                 relax(i + l, base + matchCost(k, l), i, static_cast<uint16_t>(l), k);
+            relaxMatchLitRep(i, base + matchCost(k, len), static_cast<uint16_t>(len), k, d);
         }
         const uint32_t mBegin = m_matchIndex[pos], mEnd = m_matchIndex[pos + 1];
         if (mEnd > mBegin)
@@ -315,6 +332,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
                     const int slot = SlotOf(f);
                     for (; l <= mt.len; ++l)
                         relax(i + l, base + matchCost(slot, l), i, static_cast<uint16_t>(l), f);
+                    relaxMatchLitRep(i, base + matchCost(slot, mt.len), mt.len, f, mt.dist);
                 }
             }
         }
@@ -325,10 +343,51 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
     for (uint32_t at = kFrameSize; at > 0;)
     {
         const CNode& nd = m_nodes[at];
+        if (nd.len2 != 0)
+        {
+            arItems.push_back(CItem{nd.len2, 0});
+            arItems.push_back(CItem{0, data[frameStart + nd.from + nd.len]});
+        }
         arItems.push_back(CItem{nd.len, nd.code});
         at = nd.from;
     }
     std::reverse(arItems.begin(), arItems.end());
+}
+
+// Longest-match parse, only to give the first optimal pass realistic prices.
+void CLzxEncoder::GreedyParse(uint32_t frameStart, const uint32_t reps0[3], std::vector<CItem>& arItems)
+{
+    uint32_t reps[3] = {reps0[0], reps0[1], reps0[2]};
+    arItems.clear();
+    for (uint32_t i = 0; i < kFrameSize;)
+    {
+        const uint32_t pos = frameStart + i;
+        const uint32_t maxLen = std::min<uint32_t>(kMaxMatch, kFrameSize - i);
+        uint32_t bestLen = 0, bestCode = 0;
+        for (uint32_t k = 0; k < 3; ++k)
+        {
+            const uint32_t d = reps[k];
+            if (d > pos) continue;
+            uint32_t len = 0;
+            while (len < maxLen && m_data[pos + len] == m_data[pos - d + len])
+                ++len;
+            if (len > bestLen) bestLen = len, bestCode = k;
+        }
+        const uint32_t mEnd = m_matchIndex[pos + 1];
+        if (mEnd > m_matchIndex[pos] && m_matches[mEnd - 1].len > bestLen + 1)
+            bestLen = m_matches[mEnd - 1].len, bestCode = m_matches[mEnd - 1].dist + 2u;
+        if (bestLen >= 3)
+        {
+            arItems.push_back(CItem{static_cast<uint16_t>(bestLen), bestCode});
+            UpdateReps(reps, bestCode, static_cast<uint16_t>(bestLen));
+            i += bestLen;
+        }
+        else
+        {
+            arItems.push_back(CItem{0, m_data[pos]});
+            ++i;
+        }
+    }
 }
 
 void CLzxEncoder::WriteLengths(CBitWriter& bw, uint8_t* prev, const uint8_t* lens, int first, int last)
@@ -543,6 +602,11 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
     uint32_t reps[3] = {1, 1, 1};
     for (int f = 0; f < nFrames; ++f)
     {
+        if (m_opt.greedySeed)
+        {
+            GreedyParse(f * kFrameSize, reps, m_arItems[f]);
+            ModelFromItems(m_arItems[f], model);
+        }
         for (int pass = 0; pass < m_opt.passes; ++pass)
         {
             Parse(f * kFrameSize, model, reps, m_arItems[f]);

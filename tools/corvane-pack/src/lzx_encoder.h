@@ -10,11 +10,12 @@ namespace corvane
 {
 struct CLzxOptions
 {
-    int depth = 32;         // match-finder tree steps per position
-    int nice = 96;          // a match this long is taken without weighing shorter ones
-    int passes = 2;         // parse passes; each later pass prices symbols with the previous pass's codes
-    int splitDepth = 2;     // a frame may be cut into up to 2^splitDepth blocks with their own trees
-    bool storeOnly = false; // every frame as an uncompressed block (exercises that path)
+    int depth = 32;          // match-finder tree steps per position
+    int nice = 96;           // a match this long is taken without weighing shorter ones
+    int passes = 2;          // parse passes; each later pass prices symbols with the previous pass's codes
+    int splitDepth = 2;      // a frame may be cut into up to 2^splitDepth blocks with their own trees
+    bool greedySeed = false; // first prices from a longest-match parse instead of an optimal pass
+    bool storeOnly = false;  // every frame as an uncompressed block (exercises that path)
 };
 
 class CLzxEncoder
@@ -63,6 +64,7 @@ private:
                      std::vector<std::pair<const CItem*, const CItem*>>& arOut);
     void WriteBlock(CBitWriter& bw, const CItem* b, const CItem* e, CTreeState& st);
     void WriteStored(std::vector<uint8_t>& out, CBitWriter& bw, uint32_t frameStart, const CTreeState& st);
+    void GreedyParse(uint32_t frameStart, const uint32_t reps[3], std::vector<CItem>& arItems);
     void WriteLengths(CBitWriter& bw, uint8_t* prev, const uint8_t* lens, int first, int last);
 
     CLzxOptions m_opt;
@@ -77,6 +79,7 @@ private:
         uint32_t from;
         uint32_t code;
         uint16_t len;
+        uint16_t len2; // a literal and an R0 match of this length follow the match (0: none)
         uint32_t reps[3];
     };
     std::vector<CNode> m_nodes;
