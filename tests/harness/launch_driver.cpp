@@ -260,7 +260,8 @@ CLaunchResult RunLauncher(const CLaunchOptions& options)
                 const CWindowSnapshot splash = SnapshotWindow(hwnd);
                 if (!result.splashSeen || (splash.visible && !result.splash.visible))
                     result.transcript += L"splash window \"" + splash.caption + L"\" " + Describe(splash) + L"\n";
-                result.splash = splash;
+                // Keep the window as it was last seen shown; a process that ends takes it down first.
+                if (!result.splashSeen || splash.visible || !result.splash.visible) result.splash = splash;
                 result.splashSeen = true;
                 continue;
             }

@@ -43,7 +43,7 @@ struct CLaunchResult
     std::vector<CWindowSnapshot> boxes;
     std::vector<int> pressed; // the button pressed on each box
     bool splashSeen = false;
-    CWindowSnapshot splash; // the splash window as it was when first seen
+    CWindowSnapshot splash; // the splash window as last seen shown (or hidden, if never shown)
     std::wstring transcript; // what a user saw, in words
 };
 

@@ -218,3 +218,46 @@ CLaunchResult CLauncherStart::Run() const
     if (!urlLog.empty()) options.env.emplace_back(L"CORVANE_URL_LOG", urlLog);
     return RunLauncher(options);
 }
+
+std::wstring PlatformHresultText(HRESULT hr)
+{
+    wchar_t* psz = nullptr;
+    if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                       reinterpret_cast<LPWSTR>(&psz), 0, nullptr) &&
+        psz)
+    {
+        std::wstring text(psz);
+        LocalFree(psz);
+        if (text.size() > 1 && text.back() == L'\n') text.pop_back();
+        if (!text.empty() && text.back() == L'\r') text.pop_back();
+        return text;
+    }
+    wchar_t sz[32];
+    const DWORD dw = static_cast<DWORD>(hr);
+    if (dw > 0x80040200 && dw <= 0x8004FFFF) swprintf(sz, 32, L"IDispatch error #%d", static_cast<int>(dw - 0x80040200));
+    else swprintf(sz, 32, L"Unknown error 0x%lX", static_cast<unsigned long>(dw));
+    return sz;
+}
+
+std::vector<std::string> ReadClrLog(const std::wstring& path)
+{
+    return ReadLines(path);
+}
+
+std::vector<std::string> ClrLogProblems(const std::vector<std::string>& log)
+{
+    std::vector<std::string> problems;
+    for (const auto& line : log)
+        if (line.rfind("VIOLATION", 0) == 0 || line.rfind("scenario error", 0) == 0 || line.rfind("FATAL", 0) == 0 ||
+            (line.rfind("leak ", 0) == 0 && line.rfind("leak ErrorInfo", 0) != 0))
+            problems.push_back(line);
+    return problems;
+}
+
+bool LogHas(const std::vector<std::string>& log, const std::string& prefix)
+{
+    for (const auto& line : log)
+        if (line.rfind(prefix, 0) == 0) return true;
+    return false;
+}

@@ -90,3 +90,13 @@ struct CLauncherStart
 
     CLaunchResult Run() const;
 };
+
+// The platform's text for an HRESULT as the error boxes show it: the system text without its final
+// line break, or the fallbacks for codes the system has no text for.
+std::wstring PlatformHresultText(HRESULT hr);
+
+// The simulated runtime's call log lines, and whether any line reports a problem it detected
+// (a call out of order, a scenario error, an unexpected slot, an object never released).
+std::vector<std::string> ReadClrLog(const std::wstring& path);
+std::vector<std::string> ClrLogProblems(const std::vector<std::string>& log);
+bool LogHas(const std::vector<std::string>& log, const std::string& prefix);
