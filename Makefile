@@ -29,7 +29,7 @@ test: build
 	@bash tests/run-in-wine.sh bash tests/run-tests.sh
 
 bench: build
-	@bash tests/run-in-wine.sh bash tools/corvane-pack/bench/run.sh
+	@bash tests/run-in-wine.sh python3 tools/corvane-pack/bench/bench.py
 
 clean:
 	rm -rf $(BUILD)
