@@ -75,6 +75,8 @@ int main(int argc, char** argv)
             opt.lzx.depth = std::atoi(arArgs[++i].c_str());
         else if (arArgs[i] == "--nice" && i + 1 < arArgs.size())
             opt.lzx.nice = std::atoi(arArgs[++i].c_str());
+        else if (arArgs[i] == "--split-depth" && i + 1 < arArgs.size())
+            opt.lzx.splitDepth = std::atoi(arArgs[++i].c_str());
         else if (arArgs[i] == "--greedy-seed")
             opt.lzx.greedySeed = true;
         else if (arArgs[i] == "--passes" && i + 1 < arArgs.size())

@@ -369,7 +369,7 @@ def probe_walker(wine, walker, prefix, arch):
         except subprocess.TimeoutExpired:
             return False
     try:
-        r = run([wine, walker], env=env, stdin=subprocess.DEVNULL, timeout=300)
+        r = run([wine, walker], env=env, stdin=subprocess.DEVNULL, timeout=120)
     except (subprocess.TimeoutExpired, OSError):
         return False
     return b"usage: itss_walk" in r.stdout
