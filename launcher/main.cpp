@@ -1,18 +1,11 @@
-// The process entry: the fixed order of the start-up steps and the exit-code convention.
-#include "error_report.h"
+// The process entry: the fixed order of the start-up steps.
 #include "main_flow.h"
 #include "requirements/os_requirement.h"
 #include "splash/splash_window.h"
-
-#include <new>
+#include "startup_guard.h"
 
 namespace
 {
-int ExitCodeOf(long n)
-{
-    return n != 0 ? static_cast<int>(n) : static_cast<int>(E_FAIL);
-}
-
 template <class TProc> TProc GetKernelExport(const char* szName)
 {
     return reinterpret_cast<TProc>(
@@ -36,55 +29,15 @@ HRESULT RunStartup(HINSTANCE hInstance)
     if (FAILED(hr)) return hr;
     hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     if (FAILED(hr)) return hr;
-    ShowSplashScreen(hInstance);
-    hr = LoadAndRunApplication();
-    return FAILED(hr) ? hr : S_OK;
+    ShowSplashScreen(hInstance); // best effort: a start-up without a splash goes on
+    return LoadAndRunApplication();
 }
 } // namespace
 
 int LauncherMain(HINSTANCE hInstance, LPWSTR, int)
 {
     RestrictLibrarySearch();
-    try
-    {
-        return RunStartup(hInstance);
-    }
-    catch (int n)
-    {
-        return ExitCodeOf(n);
-    }
-    catch (unsigned int n)
-    {
-        return ExitCodeOf(static_cast<long>(n));
-    }
-    catch (long n)
-    {
-        return ExitCodeOf(n);
-    }
-    catch (unsigned long n)
-    {
-        return ExitCodeOf(static_cast<long>(n));
-    }
-    catch (const CHresultException& e)
-    {
-        return ExitCodeOf(e.GetHresult());
-    }
-    // Anything else would end in the runtime library's abort box: tell the user once and end with its code.
-    catch (const _com_error& error)
-    {
-        ReportComError(error, L"The start-up ended with an unexpected error.");
-        return ExitCodeOf(error.Error());
-    }
-    catch (const std::bad_alloc&)
-    {
-        ReportHresult(E_OUTOFMEMORY, IErrorInfoPtr(), L"The start-up ended with an unexpected error.");
-        return E_OUTOFMEMORY;
-    }
-    catch (...)
-    {
-        ReportHresult(E_UNEXPECTED, IErrorInfoPtr(), L"The start-up ended with an unexpected error.");
-        return E_UNEXPECTED;
-    }
+    return RunGuardedStartup(RunStartup, hInstance);
 }
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR pszCmdLine, int nCmdShow)
