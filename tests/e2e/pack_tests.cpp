@@ -1,0 +1,501 @@
+// The product pack as a user's machine meets it: the cache folder below TEMP, the pack file and the
+// extracted tree on first and later starts, and every failure that can be put in the launcher's way.
+#include "harness/wine_test_env.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+
+namespace
+{
+const wchar_t c_szCacheBelowTemp[] = L"Skarnveld\\Corvane\\v1.1.1.33\\ProductContentCache";
+const wchar_t c_szCaption[] = L"Corvane \x2013 Loading";
+const wchar_t c_szSplashClass[] = L"SkarnveldLauncherSplash";
+const std::wstring c_assemblyFailure =
+    L"Could not load the application core assembly \x201CSkarnveld.Platform.Quorvelin.UI.Standalone\x201D.";
+
+std::wstring PackExe(const std::wstring& variant)
+{
+    return BuildPath(L"tests\\packs\\corvane-pack-" + variant + L".exe");
+}
+
+std::wstring FullSource()
+{
+    return BuildPath(L"tests\\packs\\trees\\full");
+}
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\x201C" + text + L"\x201D";
+}
+
+// What the system says about a code, as it is, line end included; empty when it says nothing.
+std::wstring SystemText(DWORD dwCode)
+{
+    wchar_t sz[4096] = {};
+    if (!FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwCode, 0, sz,
+                        4096, nullptr))
+        return std::wstring();
+    return sz;
+}
+
+// A Win32 failure as a box shows it: the system text, then the code in brackets.
+std::wstring Win32Tail(DWORD dwCode)
+{
+    const std::wstring text = SystemText(dwCode);
+    EXPECT_FALSE(text.empty()) << "no system text for " << dwCode;
+    return text + L" (" + std::to_wstring(dwCode) + L")";
+}
+
+// An HRESULT's system text on a line of its own, without the line end.
+std::wstring HresultLine(DWORD dwCode)
+{
+    std::wstring text = SystemText(dwCode);
+    EXPECT_FALSE(text.empty()) << "no system text for " << dwCode;
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+        text.pop_back();
+    return text;
+}
+
+struct CTree
+{
+    std::map<std::wstring, std::string> files; // relative path -> content
+    std::set<std::wstring> folders;
+};
+
+void CollectTree(const std::wstring& root, const std::wstring& prefix, CTree& tree)
+{
+    WIN32_FIND_DATAW fd;
+    const HANDLE hFind =
+        FindFirstFileW((root + (prefix.empty() ? L"" : L"\\" + prefix) + L"\\*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return;
+    do
+    {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring rel = prefix.empty() ? name : prefix + L"\\" + name;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        {
+            tree.folders.insert(rel);
+            CollectTree(root, rel, tree);
+        }
+        else
+            tree.files[rel] = ReadFileBytes(root + L"\\" + rel);
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
+}
+
+CTree ReadTree(const std::wstring& root)
+{
+    CTree tree;
+    CollectTree(root, L"", tree);
+    return tree;
+}
+
+std::set<std::wstring> Keys(const std::map<std::wstring, std::string>& files)
+{
+    std::set<std::wstring> keys;
+    for (const auto& file : files)
+        keys.insert(file.first);
+    return keys;
+}
+
+std::string Join(const std::set<std::wstring>& names)
+{
+    std::string text;
+    for (const auto& name : names)
+        text += (text.empty() ? "" : ", ") + Narrow(name);
+    return "{" + text + "}";
+}
+
+// Every file and folder of the expected tree, byte for byte, and nothing else.
+void ExpectSameTree(const CTree& actual, const CTree& expected)
+{
+    EXPECT_EQ(Join(Keys(actual.files)), Join(Keys(expected.files)));
+    EXPECT_EQ(Join(actual.folders), Join(expected.folders));
+    for (const auto& file : expected.files)
+    {
+        const auto it = actual.files.find(file.first);
+        if (it == actual.files.end()) continue;
+        EXPECT_TRUE(it->second == file.second) << Narrow(file.first) << " differs";
+    }
+}
+
+// The source tree of the full pack with the pack file beside it, as the cache holds it after a start.
+CTree ExpectedFullCache()
+{
+    CTree tree = ReadTree(FullSource());
+    tree.files[L"ProductContent.chm"] = ReadFileBytes(BuildPath(L"tests\\packs\\full.chm"));
+    return tree;
+}
+
+// The simulated runtime's line for a file below the application base: 64-bit FNV-1a of the content.
+std::string HashLine(const std::wstring& rel, const std::string& bytes)
+{
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    for (unsigned char b : bytes)
+        hash = (hash ^ b) * 0x100000001b3ULL;
+    char sz[64];
+    snprintf(sz, sizeof(sz), " %llu %016llx", static_cast<unsigned long long>(bytes.size()),
+             static_cast<unsigned long long>(hash));
+    return "file " + Narrow(rel) + sz;
+}
+
+std::vector<std::string> LinesStartingWith(const std::wstring& log, const std::string& prefix)
+{
+    std::vector<std::string> lines;
+    for (const auto& line : ReadLines(log))
+        if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
+    return lines;
+}
+
+// A handle the test holds without write sharing while the launcher runs, as another program would.
+class CHeldFile
+{
+public:
+    explicit CHeldFile(const std::wstring& path, DWORD dwCreation = OPEN_EXISTING)
+        : m_h(CreateFileW(path.c_str(), GENERIC_READ | (dwCreation == OPEN_EXISTING ? 0 : GENERIC_WRITE),
+                          FILE_SHARE_READ, nullptr, dwCreation, FILE_ATTRIBUTE_NORMAL, nullptr))
+    {
+        if (m_h == INVALID_HANDLE_VALUE) ADD_FAILURE() << "cannot hold " << Narrow(path);
+    }
+    CHeldFile(const CHeldFile&) = delete;
+    CHeldFile& operator=(const CHeldFile&) = delete;
+    ~CHeldFile()
+    {
+        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
+    }
+    HANDLE Get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+// One scratch area per start: TEMP inside it, the runtime's log and scenario beside TEMP.
+class PackTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { InstallSimulatedRuntime(L"full"); }
+
+    CLaunchResult Launch(const std::wstring& variant, const std::wstring& tempFolder,
+                         const std::wstring& scenario = L"")
+    {
+        CLauncherStart start;
+        start.exePath = PackExe(variant);
+        start.tempFolder = tempFolder;
+        start.clrLog = m_scratch / L"clr.log";
+        DeleteFileW(start.clrLog.c_str());
+        if (!scenario.empty())
+        {
+            start.scenario = scenario;
+            start.scenarioFile = m_scratch / L"scenario.txt";
+        }
+        return start.Run();
+    }
+
+    std::wstring Log() const { return m_scratch / L"clr.log"; }
+
+    // The simulated runtime saw its calls in a runtime's order and understood its scenario.
+    void ExpectOrderlyRuntimeCalls()
+    {
+        EXPECT_TRUE(LinesStartingWith(Log(), "VIOLATION").empty());
+        EXPECT_TRUE(LinesStartingWith(Log(), "scenario error").empty());
+    }
+
+    // The start went through: no box, the entry's result 0 as exit code, the domain over the cache.
+    void ExpectCleanStart(const CLaunchResult& result, const std::wstring& cache)
+    {
+        EXPECT_TRUE(result.boxes.empty()) << Narrow(result.transcript);
+        EXPECT_EQ(result.exitCode, 0u) << Narrow(result.transcript);
+        EXPECT_EQ(LinesStartingWith(Log(), "put_ApplicationBase \""),
+                  std::vector<std::string>{"put_ApplicationBase \"" + Narrow(cache) + "\""});
+        ExpectOrderlyRuntimeCalls();
+    }
+
+    // The pack's box, then the default domain, where the core assembly cannot be found.
+    void ExpectPackFailure(const CLaunchResult& result, const std::wstring& text)
+    {
+        ASSERT_EQ(result.boxes.size(), 2u) << Narrow(result.transcript);
+        const CWindowSnapshot& box = result.boxes[0];
+        EXPECT_EQ(box.caption, c_szCaption);
+        EXPECT_EQ(box.text, text) << Narrow(result.transcript);
+        EXPECT_EQ(box.icon, static_cast<UINT>(MB_ICONERROR));
+        EXPECT_EQ(box.ownerClass, c_szSplashClass);
+        ASSERT_EQ(box.buttons.size(), 1u);
+        EXPECT_EQ(box.buttons[0].first, IDOK);
+        ExpectDefaultDomainFailure(result, 1);
+    }
+
+    void ExpectDefaultDomainFailure(const CLaunchResult& result, size_t index)
+    {
+        ASSERT_GT(result.boxes.size(), index);
+        EXPECT_EQ(SplitLines(result.boxes[index].text)[0], c_assemblyFailure);
+        EXPECT_EQ(result.exitCode, 0x80070002u);
+        EXPECT_EQ(LinesStartingWith(Log(), "GetDefaultDomain ->").size(), 1u);
+        EXPECT_TRUE(LinesStartingWith(Log(), "CreateDomainEx").empty());
+        ExpectOrderlyRuntimeCalls();
+    }
+
+    CTempFolder m_scratch{L"pack"};
+    const std::wstring m_temp = MakeFolder(m_scratch / L"temp");
+    const std::wstring m_cache = m_temp + L"\\" + c_szCacheBelowTemp;
+
+    static std::wstring MakeFolder(const std::wstring& path)
+    {
+        CreateDirectoryW(path.c_str(), nullptr);
+        return path;
+    }
+};
+
+// The groups: starts that go through, where the cache lies, and what stops the extraction.
+using PackStarts = PackTest;
+using PackCacheFolder = PackTest;
+using PackFailures = PackTest;
+} // namespace
+
+// Three folder levels below a sub-storage only land right because the launcher takes the last part of
+// the names Wine's storage reports ("b/a/a/deep.bin"); the application must see exactly the source.
+TEST_F(PackStarts, FirstStartWritesThePackAndTheWholeTreeByteForByte)
+{
+    const CLaunchResult result = Launch(L"full", m_temp, L"entry.hashtree = 1\n");
+    ExpectCleanStart(result, m_cache);
+
+    const CTree expected = ExpectedFullCache();
+    ASSERT_TRUE(expected.files.count(L"b\\a\\a\\deep.bin") && expected.files.count(L"c.txt") &&
+                expected.folders.count(L"b\\c") && expected.files.size() == 10u)
+        << "the test tree is not what this test was written for";
+    ExpectSameTree(ReadTree(m_cache), expected);
+
+    // What the application itself read below its base, in the simulated runtime's order.
+    std::map<std::string, std::string> sorted;
+    for (const auto& file : expected.files)
+        sorted[Narrow(file.first)] = HashLine(file.first, file.second);
+    std::vector<std::string> hashLines;
+    for (const auto& line : sorted)
+        hashLines.push_back(line.second);
+    EXPECT_EQ(LinesStartingWith(Log(), "file "), hashLines);
+}
+
+// A later start must not open one file for writing: every file is held without write sharing, which
+// makes any such open fail, and the start still goes through untouched.
+TEST_F(PackStarts, LaterStartWritesNothingWhenEverySizeMatches)
+{
+    ASSERT_EQ(Launch(L"full", m_temp).exitCode, 0u);
+    const CTree before = ReadTree(m_cache);
+    ASSERT_EQ(before.files.size(), 10u);
+
+    std::vector<std::unique_ptr<CHeldFile>> held;
+    for (const auto& file : before.files)
+        held.push_back(std::make_unique<CHeldFile>(m_cache + L"\\" + file.first));
+    const HANDLE hProbe = CreateFileW((m_cache + L"\\ProductContent.chm").c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_EQ(hProbe, INVALID_HANDLE_VALUE) << "holding the files does not keep writers out";
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+    const CLaunchResult result = Launch(L"full", m_temp);
+    ExpectCleanStart(result, m_cache);
+    held.clear();
+    ExpectSameTree(ReadTree(m_cache), before);
+}
+
+// Only the size decides: a file of the right size stays as it is, whatever it holds; any other size,
+// or no file, is written again from the pack, the pack file included.
+TEST_F(PackStarts, OnlyFilesOfAnotherSizeAreWrittenAgain)
+{
+    ASSERT_EQ(Launch(L"full", m_temp).exitCode, 0u);
+    CTree expected = ExpectedFullCache();
+
+    const std::string sameSize(expected.files[L"b\\a\\b.txt"].size(), 'x');
+    WriteFileBytes(m_cache + L"\\b\\a\\b.txt", sameSize);
+    expected.files[L"b\\a\\b.txt"] = sameSize;
+    WriteFileBytes(m_cache + L"\\a.txt", "shorter");
+    WriteFileBytes(m_cache + L"\\e.txt", expected.files[L"e.txt"] + "longer");
+    DeleteFileW((m_cache + L"\\b\\a\\a\\deep.bin").c_str());
+    WriteFileBytes(m_cache + L"\\ProductContent.chm", expected.files[L"ProductContent.chm"].substr(0, 100));
+
+    const CLaunchResult result = Launch(L"full", m_temp);
+    ExpectCleanStart(result, m_cache);
+    ExpectSameTree(ReadTree(m_cache), expected);
+}
+
+// A folder in place of an empty stream's file passes: its size, 0, matches. Nothing else changes.
+TEST_F(PackStarts, FolderInPlaceOfAnEmptyStreamPasses)
+{
+    SHCreateDirectory(nullptr, (m_cache + L"\\c.txt").c_str());
+    const CLaunchResult result = Launch(L"full", m_temp);
+    ExpectCleanStart(result, m_cache);
+    CTree expected = ExpectedFullCache();
+    expected.files.erase(L"c.txt");
+    expected.folders.insert(L"c.txt");
+    ExpectSameTree(ReadTree(m_cache), expected);
+}
+
+// GetTempPathW's folder with or without its trailing backslash, and one of non-ASCII characters.
+TEST_F(PackCacheFolder, LiesBelowTempHoweverTempIsWritten)
+{
+    const std::wstring nonAscii = MakeFolder(m_scratch / L"T\x00EBmp \x2013 \x03A9 \x65E5\x672C");
+    const struct
+    {
+        std::wstring temp;
+        std::wstring folder;
+    } rows[] = {{m_temp, m_temp}, {m_temp + L"\\", m_temp}, {nonAscii, nonAscii}};
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(Narrow(row.temp));
+        const std::wstring cache = row.folder + L"\\" + c_szCacheBelowTemp;
+        RemoveTree(row.folder + L"\\Skarnveld");
+        const CLaunchResult result = Launch(L"full", row.temp);
+        ExpectCleanStart(result, cache);
+        ExpectSameTree(ReadTree(cache), ExpectedFullCache());
+    }
+}
+
+// Failures before the tree: the cache folder, the pack file and the TEMP path itself.
+TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
+{
+    const std::wstring longTemp = m_temp + L"\\" + std::wstring(300, L'x');
+    std::unique_ptr<CHeldFile> held;
+    const struct
+    {
+        const char* what;
+        std::wstring temp;
+        std::function<void()> arrange;
+        std::wstring text;
+    } rows[] = {
+        {"a file where a folder of the cache path goes", m_temp,
+         [&] { WriteFileBytes(m_temp + L"\\Skarnveld", "in the way"); },
+         L"Could not create the product content cache folder at " + Quoted(m_cache) + L".\n" +
+             HresultLine(3)},
+        {"a file where the cache folder goes", m_temp,
+         [&] {
+             MakeFolder(m_temp + L"\\Skarnveld");
+             MakeFolder(m_temp + L"\\Skarnveld\\Corvane");
+             MakeFolder(m_temp + L"\\Skarnveld\\Corvane\\v1.1.1.33");
+             WriteFileBytes(m_cache, "in the way");
+         },
+         L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_PATH_NOT_FOUND)},
+        {"a pack file of another size held open by someone else", m_temp,
+         [&] {
+             SHCreateDirectory(nullptr, m_cache.c_str());
+             held = std::make_unique<CHeldFile>(m_cache + L"\\ProductContent.chm", CREATE_ALWAYS);
+         },
+         L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_SHARING_VIOLATION)},
+        {"a TEMP longer than any path", longTemp, [] {},
+         L"Could not get the TEMP folder path. " + Win32Tail(ERROR_FILENAME_EXCED_RANGE)},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        RemoveTree(m_temp);
+        MakeFolder(m_temp);
+        row.arrange();
+        const CLaunchResult result = Launch(L"full", row.temp);
+        held.reset();
+        ExpectPackFailure(result, row.text);
+    }
+}
+
+TEST_F(PackFailures, ContentThatIsNoContainerIsWrittenThenRefused)
+{
+    const CLaunchResult result = Launch(L"invalid", m_temp);
+    ExpectPackFailure(result, L"Could not open the structured document storage on the product pack.\n" +
+                                  HresultLine(static_cast<DWORD>(E_FAIL)));
+    EXPECT_TRUE(ReadFileBytes(m_cache + L"\\ProductContent.chm") ==
+                ReadFileBytes(BuildPath(L"tests\\packs\\trees\\not-a-pack.bin")));
+}
+
+// Without a pack resource the launcher says nothing of it and the application starts from the default
+// domain, where its assembly is missing.
+TEST_F(PackFailures, NoPackResourceIsSilent)
+{
+    const CLaunchResult result = Launch(L"none", m_temp);
+    ASSERT_EQ(result.boxes.size(), 1u) << Narrow(result.transcript);
+    ExpectDefaultDomainFailure(result, 0);
+    const CTree cache = ReadTree(m_cache);
+    EXPECT_TRUE(cache.files.empty() && cache.folders.empty()) << Join(Keys(cache.files));
+}
+
+// The walk is depth-first and pre-order and ends at its first failure: what comes before the obstacle
+// in that order is on disk, nothing after it is, however deep the obstacle lies.
+TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
+{
+    std::unique_ptr<CHeldFile> held;
+    const struct
+    {
+        const char* what;
+        std::function<void()> arrange;
+        std::wstring text;
+        std::set<std::wstring> files;   // from the source, besides the pack file
+        std::set<std::wstring> folders; // besides the obstacle
+        std::wstring obstacleFile;      // a file the test put in the way, and what it holds
+        std::string obstacleContent;
+    } rows[] = {
+        {"a folder in place of a non-empty stream's file, two levels down",
+         [&] { SHCreateDirectory(nullptr, (m_cache + L"\\b\\a\\b.txt").c_str()); },
+         L"Could not open the product content file " + Quoted(m_cache + L"\\b\\a\\b.txt") +
+             L" for writing. " + Win32Tail(ERROR_ACCESS_DENIED),
+         {L"a.txt", L"b\\a\\a\\deep.bin"},
+         {L"b", L"b\\a", L"b\\a\\a", L"b\\a\\b.txt"},
+         L"",
+         ""},
+        {"a file in place of a folder whose first element is a folder",
+         [&] {
+             SHCreateDirectory(nullptr, m_cache.c_str());
+             WriteFileBytes(m_cache + L"\\b", "in the way");
+         },
+         L"Could not create the product content cache subfolder at " + Quoted(m_cache + L"\\b\\a") + L".\n" +
+             HresultLine(ERROR_PATH_NOT_FOUND),
+         {L"a.txt"},
+         {},
+         L"b",
+         "in the way"},
+        {"a file of another size held open by someone else",
+         [&] {
+             SHCreateDirectory(nullptr, (m_cache + L"\\b").c_str());
+             held = std::make_unique<CHeldFile>(m_cache + L"\\b\\b.bin", CREATE_ALWAYS);
+         },
+         L"Could not open the product content file " + Quoted(m_cache + L"\\b\\b.bin") + L" for writing. " +
+             Win32Tail(ERROR_SHARING_VIOLATION),
+         {L"a.txt", L"b\\a\\a\\deep.bin", L"b\\a\\b.txt"},
+         {L"b", L"b\\a", L"b\\a\\a"},
+         L"b\\b.bin",
+         ""},
+    };
+    const CTree source = ExpectedFullCache();
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        RemoveTree(m_temp);
+        MakeFolder(m_temp);
+        row.arrange();
+        const CLaunchResult result = Launch(L"full", m_temp);
+        held.reset();
+        ExpectPackFailure(result, row.text);
+
+        CTree expected;
+        expected.folders = row.folders;
+        for (const auto& rel : row.files)
+            expected.files[rel] = source.files.at(rel);
+        expected.files[L"ProductContent.chm"] = source.files.at(L"ProductContent.chm");
+        if (!row.obstacleFile.empty()) expected.files[row.obstacleFile] = row.obstacleContent;
+        ExpectSameTree(ReadTree(m_cache), expected);
+    }
+}
+
+// An element whose name would open a device is refused before anything is written for it.
+TEST_F(PackFailures, ElementNamedLikeADeviceStopsExtraction)
+{
+    const CLaunchResult result = Launch(L"unsafe", m_temp);
+    ExpectPackFailure(result, L"Could not extract the product content element " + Quoted(L"aux.txt") +
+                                  L": its name cannot be a file name. " + Win32Tail(ERROR_INVALID_NAME));
+    const CTree cache = ReadTree(m_cache);
+    EXPECT_EQ(Join(Keys(cache.files)), Join({L"ProductContent.chm", L"a.txt"}));
+    EXPECT_TRUE(cache.files.count(L"a.txt") &&
+                cache.files.at(L"a.txt") == ReadFileBytes(BuildPath(L"tests\\packs\\trees\\unsafe\\a.txt")));
+}
