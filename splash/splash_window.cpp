@@ -13,9 +13,12 @@ namespace
 {
 const wchar_t c_szSplashClass[] = L"SkarnveldLauncherSplash";
 
-// Handles nothing itself: the layered window keeps its picture, and clicks or keys never close it.
+// The layered window keeps its picture, and clicks or keys never close it: Alt+F4 and the taskbar's Close
+// arrive as SC_CLOSE, which default processing would turn into WM_CLOSE and DestroyWindow. WM_CLOSE itself
+// still works, for the application that is handed the window.
 LRESULT CALLBACK SplashWindowProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
+    if (uMsg == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) return 0;
     return DefWindowProcW(hwnd, uMsg, wParam, lParam);
 }
 
@@ -37,9 +40,9 @@ HRESULT CreateSplashWindow()
 {
     wchar_t szCaption[4096];
     StringCchPrintfW(szCaption, 4096, L"Starting %s %s", g_szMakerName, g_szProductName);
-    g_hwndSplash = CreateWindowExW(WS_EX_LAYERED, c_szSplashClass, szCaption, WS_POPUP, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, g_hInstance,
-                                   nullptr);
+    g_hwndSplash =
+        CreateWindowExW(WS_EX_LAYERED, c_szSplashClass, szCaption, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, g_hInstance, nullptr);
     return g_hwndSplash ? S_OK : E_FAIL;
 }
 
