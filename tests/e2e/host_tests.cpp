@@ -24,11 +24,13 @@ std::wstring TestName()
 // One start of the product against the simulated runtime with a scenario.
 struct CHostRun
 {
-    explicit CHostRun(const std::wstring& scenario, std::vector<int> answers = {}, const std::wstring& variant = L"full")
+    explicit CHostRun(const std::wstring& scenario, std::vector<int> answers = {}, const std::wstring& variant = L"full",
+                      const std::wstring& exePath = BuildPath(L"Corvane.exe"))
         : temp(TestName())
     {
         InstallSimulatedRuntime(variant);
         CLauncherStart start;
+        start.exePath = exePath;
         start.tempFolder = temp / L"temp";
         CreateDirectoryW(start.tempFolder.c_str(), nullptr);
         start.scenario = scenario;
@@ -39,7 +41,6 @@ struct CHostRun
         log = ReadClrLog(start.clrLog);
     }
 
-    std::wstring BoxText(size_t index) const { return index < result.boxes.size() ? result.boxes[index].text : L"(none)"; }
     std::string Transcript() const { return Narrow(result.transcript); }
 
     CTempFolder temp;
@@ -426,4 +427,22 @@ TEST(RuntimeShim, AShimBesideTheExecutableOrInTheWorkingFolderIsNotLoaded)
     std::transform(attach.begin(), attach.end(), attach.begin(), ::tolower);
     EXPECT_EQ(attach, "dllmain attach path=" + system + "\\mscoree.dll\n");
     EXPECT_TRUE(LogHas(log, "CLRCreateInstance"));
+}
+
+TEST(ApplicationStep, WithoutUnpackedContentTheDefaultDomainIsAsked)
+{
+    // A launcher that carries no pack has no content folder to create a domain over.
+    const std::wstring exe = BuildPath(L"tests\\packs\\corvane-pack-none.exe");
+    const std::wstring message = L"Could not get the default application domain.";
+    {
+        CHostRun run(L"GetDefaultDomain.hr = 0x80131709\nGetDefaultDomain.errorinfo.qi = No default domain.", {},
+                     L"full", exe);
+        ExpectOneErrorBox(run, message + L"\n" + PlatformHresultText(0x80131709) + L"\nNo default domain.", 0x80131709);
+        EXPECT_FALSE(LogHas(run.log, "CreateDomainSetup"));
+    }
+    {
+        SCOPED_TRACE("the default domain refuses its interface with another code than E_NOINTERFACE");
+        CHostRun run(L"GetDefaultDomain.qi = E_UNEXPECTED", {}, L"full", exe);
+        ExpectOneErrorBox(run, message + L"\n" + PlatformHresultText(E_UNEXPECTED), 0x8000FFFF);
+    }
 }
