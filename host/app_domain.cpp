@@ -97,16 +97,16 @@ int InvokeEntryMethod(_TypePtr oType)
     _com_util::CheckError(SafeArrayPutElement(args.Get(), &index, &vtAssemblyName));
     index = 1;
     // The handle is widened with sign extension, as a pointer-sized value converts to 64 bits.
-    _variant_t vtHwnd(static_cast<ULONGLONG>(
-        static_cast<LONGLONG>(reinterpret_cast<LONG_PTR>(GetMessageBoxOwner()))));
+    _variant_t vtHwnd(
+        static_cast<ULONGLONG>(static_cast<LONGLONG>(reinterpret_cast<LONG_PTR>(GetMessageBoxOwner()))));
     _com_util::CheckError(SafeArrayPutElement(args.Get(), &index, &vtHwnd));
 
     VARIANT vtEmpty;
     VariantInit(&vtEmpty);
     _variant_t vtRetval;
-    CheckRuntimeCall(oType->InvokeMember_3(_bstr_t(CORVANE_ENTRY_METHOD), 0x118, nullptr, vtEmpty, args.Get(),
-                                           &vtRetval),
-                     oType, IID__Type);
+    CheckRuntimeCall(
+        oType->InvokeMember_3(_bstr_t(CORVANE_ENTRY_METHOD), 0x118, nullptr, vtEmpty, args.Get(), &vtRetval),
+        oType, IID__Type);
     args.Destroy();
 
     if (vtRetval.vt != VT_INT) vtRetval.ChangeType(VT_INT);
@@ -136,14 +136,16 @@ HRESULT RunManagedApplication(ICorRuntimeHostPtr oClrHost)
     }
     catch (const _com_error& error)
     {
-        ReportComError(error, L"Could not load the application core assembly \x201C" + bsAssName + L"\x201D.");
+        ReportComError(error,
+                       L"Could not load the application core assembly \x201C" + bsAssName + L"\x201D.");
         return error.Error();
     }
 
     _TypePtr oType;
     try
     {
-        CheckRuntimeCall(oAssembly->GetType_3(_bstr_t(CORVANE_ENTRY_TYPE), 1, &oType), oAssembly, IID__Assembly);
+        CheckRuntimeCall(oAssembly->GetType_3(_bstr_t(CORVANE_ENTRY_TYPE), 1, &oType), oAssembly,
+                         IID__Assembly);
     }
     catch (const _com_error& error)
     {
@@ -158,8 +160,9 @@ HRESULT RunManagedApplication(ICorRuntimeHostPtr oClrHost)
     }
     catch (const _com_error& error)
     {
-        ReportComError(error, L"Could not call the startup method on the entry type from the application core "
-                              L"assembly.");
+        ReportComError(error,
+                       L"Could not call the startup method on the entry type from the application core "
+                       L"assembly.");
         return error.Error();
     }
 

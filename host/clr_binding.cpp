@@ -13,15 +13,17 @@ namespace
 typedef HRESULT(WINAPI* PfnClrCreateInstance)(REFCLSID clsid, REFIID riid, LPVOID* ppInterface);
 typedef HRESULT(WINAPI* PfnGetCorVersion)(LPWSTR pbBuffer, DWORD cchBuffer, DWORD* dwLength);
 typedef HRESULT(WINAPI* PfnCorBindToRuntime)(LPCWSTR pwszVersion, LPCWSTR pwszBuildFlavor, REFCLSID rclsid,
-                                            REFIID riid, LPVOID* ppv);
+                                             REFIID riid, LPVOID* ppv);
 
 template <class TProc> TProc GetShimExport(HMODULE hmodMscoree, const char* szName)
 {
     return reinterpret_cast<TProc>(reinterpret_cast<void*>(GetProcAddress(hmodMscoree, szName)));
 }
 
-const wchar_t c_szV4Headline[] = L"There were problems loading the Common Language Runtime through v4 interfaces.";
-const wchar_t c_szV2Headline[] = L"There were problems loading the Common Language Runtime through v2 interfaces.";
+const wchar_t c_szV4Headline[] =
+    L"There were problems loading the Common Language Runtime through v4 interfaces.";
+const wchar_t c_szV2Headline[] =
+    L"There were problems loading the Common Language Runtime through v2 interfaces.";
 
 _bstr_t DetailedMessage(const wchar_t* szHeadline, const wchar_t* szDetail)
 {
@@ -46,10 +48,12 @@ CClrBindResult BindNewestRuntime(HMODULE hmodMscoree, CVersion4 verClrRequired, 
     if (!pfnClrCreateInstance) return CClrBindResult(S_FALSE);
 
     ICLRMetaHostPtr oMetaHost;
-    HRESULT hr = pfnClrCreateInstance(CLSID_CLRMetaHost, IID_ICLRMetaHost, reinterpret_cast<void**>(&oMetaHost));
+    HRESULT hr =
+        pfnClrCreateInstance(CLSID_CLRMetaHost, IID_ICLRMetaHost, reinterpret_cast<void**>(&oMetaHost));
     if (hr == E_NOTIMPL) return CClrBindResult(S_FALSE);
     if (FAILED(hr) || !oMetaHost)
-        return ReportV4Failure(FailureCode(hr), nullptr, L"MsCorEE failed to provide an instance of the CLR Meta Host.");
+        return ReportV4Failure(FailureCode(hr), nullptr,
+                               L"MsCorEE failed to provide an instance of the CLR Meta Host.");
 
     IEnumUnknownPtr oEnum;
     hr = oMetaHost->EnumerateInstalledRuntimes(&oEnum);
@@ -68,13 +72,15 @@ CClrBindResult BindNewestRuntime(HMODULE hmodMscoree, CVersion4 verClrRequired, 
         arRuntimeInfos.emplace_back(oRuntimeInfo, GetRuntimeInfoVersion(oRuntimeInfo));
     }
     if (FAILED(hr))
-        return ReportV4Failure(hr, oEnum,
-                               L"The enumeration of availabe runtimes in the MsCorEE CLR Meta Host could not be "
-                               L"completed.");
+        return ReportV4Failure(
+            hr, oEnum,
+            L"The enumeration of availabe runtimes in the MsCorEE CLR Meta Host could not be "
+            L"completed.");
     if (arRuntimeInfos.empty())
     {
-        ReportHresult(E_FAIL, IErrorInfoPtr(),
-                      DetailedMessage(c_szV4Headline, L"The MsCorEE CLR Meta Host has no available runtimes."));
+        ReportHresult(
+            E_FAIL, IErrorInfoPtr(),
+            DetailedMessage(c_szV4Headline, L"The MsCorEE CLR Meta Host has no available runtimes."));
         return CClrBindResult(E_UNEXPECTED);
     }
 
@@ -110,8 +116,9 @@ CClrBindResult BindInstalledRuntime(HMODULE hmodMscoree, CVersion4 verClrRequire
     HRESULT hr = pfnGetCorVersion(szVersion, 256, &nCchVersion);
     if (FAILED(hr))
     {
-        ReportHresult(hr, IErrorInfoPtr(),
-                      DetailedMessage(c_szV2Headline, L"MsCorEE failed to return the version of the installed CLR."));
+        ReportHresult(
+            hr, IErrorInfoPtr(),
+            DetailedMessage(c_szV2Headline, L"MsCorEE failed to return the version of the installed CLR."));
         return CClrBindResult(hr);
     }
     szVersion[255] = L'\0'; // the text must end within the buffer whatever the shim wrote
@@ -126,8 +133,9 @@ CClrBindResult BindInstalledRuntime(HMODULE hmodMscoree, CVersion4 verClrRequire
     const auto pfnCorBindToRuntime = GetShimExport<PfnCorBindToRuntime>(hmodMscoree, "CorBindToRuntime");
     if (!pfnCorBindToRuntime)
     {
-        ReportHresult(E_NOINTERFACE, IErrorInfoPtr(),
-                      DetailedMessage(c_szV2Headline, L"MsCorEE is missing the CorBindToRuntime exported function."));
+        ReportHresult(
+            E_NOINTERFACE, IErrorInfoPtr(),
+            DetailedMessage(c_szV2Headline, L"MsCorEE is missing the CorBindToRuntime exported function."));
         return CClrBindResult(E_NOINTERFACE);
     }
 
@@ -137,9 +145,10 @@ CClrBindResult BindInstalledRuntime(HMODULE hmodMscoree, CVersion4 verClrRequire
     const ICorRuntimeHostPtr oClrHost(oUnk); // E_NOINTERFACE leaves it null; other failures raise
     if (FAILED(hr) || !oClrHost)
     {
-        ReportHresult(FailureCode(hr), IErrorInfoPtr(),
-                      DetailedMessage(c_szV2Headline,
-                                      L"The selected runtime failed to provide the ICorRuntimeHost interface."));
+        ReportHresult(
+            FailureCode(hr), IErrorInfoPtr(),
+            DetailedMessage(c_szV2Headline,
+                            L"The selected runtime failed to provide the ICorRuntimeHost interface."));
         return CClrBindResult(FailureCode(hr));
     }
     return CClrBindResult(S_OK, dwMaxVersion, oClrHost);

@@ -50,8 +50,8 @@ struct ICorRuntimeHost : public IUnknown
     CORVANE_UNUSED_SLOT(14); // EnumDomains
     CORVANE_UNUSED_SLOT(15); // NextDomain
     CORVANE_UNUSED_SLOT(16); // CloseEnum
-    virtual HRESULT STDMETHODCALLTYPE CreateDomainEx(LPCWSTR pwzFriendlyName, IUnknown* pSetup, IUnknown* pEvidence,
-                                                     IUnknown** pAppDomain) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateDomainEx(LPCWSTR pwzFriendlyName, IUnknown* pSetup,
+                                                     IUnknown* pEvidence, IUnknown** pAppDomain) = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateDomainSetup(IUnknown** pAppDomainSetup) = 0;
 };
 
@@ -187,8 +187,8 @@ struct _Type : public IUnknown
     CORVANE_UNUSED_SLOT(55);
     CORVANE_UNUSED_SLOT(56);
     // The target is a VARIANT passed by value, sixteen bytes on the stack.
-    virtual HRESULT STDMETHODCALLTYPE InvokeMember_3(BSTR name, long invokeAttr, IUnknown* Binder, VARIANT Target,
-                                                     SAFEARRAY* args, VARIANT* pRetVal) = 0;
+    virtual HRESULT STDMETHODCALLTYPE InvokeMember_3(BSTR name, long invokeAttr, IUnknown* Binder,
+                                                     VARIANT Target, SAFEARRAY* args, VARIANT* pRetVal) = 0;
 };
 
 #undef CORVANE_UNUSED_SLOT

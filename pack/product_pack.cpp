@@ -15,8 +15,9 @@ struct ITStorage : public IUnknown
     virtual HRESULT STDMETHODCALLTYPE StgCreateDocfileOnILockBytes(ILockBytes*, DWORD, DWORD, IStorage**) = 0;
     virtual HRESULT STDMETHODCALLTYPE StgIsStorageFile(const WCHAR*) = 0;
     virtual HRESULT STDMETHODCALLTYPE StgIsStorageILockBytes(ILockBytes*) = 0;
-    virtual HRESULT STDMETHODCALLTYPE StgOpenStorage(const WCHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode,
-                                                     SNB snbExclude, DWORD reserved, IStorage** ppstgOpen) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgOpenStorage(const WCHAR* pwcsName, IStorage* pstgPriority,
+                                                     DWORD grfMode, SNB snbExclude, DWORD reserved,
+                                                     IStorage** ppstgOpen) = 0;
     virtual HRESULT STDMETHODCALLTYPE StgOpenStorageOnILockBytes(ILockBytes*, IStorage*, DWORD, SNB, DWORD,
                                                                  IStorage**) = 0;
     virtual HRESULT STDMETHODCALLTYPE StgSetTimes(const WCHAR*, const FILETIME*, const FILETIME*,
@@ -59,7 +60,8 @@ bool WritePackFile(const _bstr_t& bsContentFile, const void* pvPack, DWORD dwSiz
     DWORD dwError = 0;
     if (!WriteWholeBuffer(hFile, pvPack, dwSize, dwError))
     {
-        ReportWin32Error(dwError, L"Could not write the product content cache file " + Quoted(bsContentFile) + L".");
+        ReportWin32Error(dwError,
+                         L"Could not write the product content cache file " + Quoted(bsContentFile) + L".");
         return false;
     }
     return true;
@@ -100,7 +102,8 @@ IStoragePtr OpenProductPack(_bstr_t bsFolder)
                                   IID_ITStorage, reinterpret_cast<void**>(&oItStorage));
     if (FAILED(hr))
     {
-        ReportHresult(hr, IErrorInfoPtr(), L"Could not create an ITStorage instance to read the product pack.");
+        ReportHresult(hr, IErrorInfoPtr(),
+                      L"Could not create an ITStorage instance to read the product pack.");
         return IStoragePtr();
     }
     IStoragePtr oStorage;
@@ -108,7 +111,8 @@ IStoragePtr OpenProductPack(_bstr_t bsFolder)
                                     &oStorage);
     if (FAILED(hr))
     {
-        ReportHresult(hr, IErrorInfoPtr(), L"Could not open the structured document storage on the product pack.");
+        ReportHresult(hr, IErrorInfoPtr(),
+                      L"Could not open the structured document storage on the product pack.");
         return IStoragePtr();
     }
     return oStorage;

@@ -58,8 +58,8 @@ bool ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t& bs
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
     {
-        ReportWin32Error(GetLastError(),
-                         L"Could not open the product content file " + Quoted(bsFileOnDisk) + L" for writing.");
+        ReportWin32Error(GetLastError(), L"Could not open the product content file " + Quoted(bsFileOnDisk) +
+                                             L" for writing.");
         return false;
     }
     CScopeGuard sca([hFile] { CloseHandle(hFile); });
@@ -71,7 +71,8 @@ bool ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t& bs
         hr = oStream->Read(buffer, sizeof(buffer), &ulRead);
         if (FAILED(hr))
         {
-            ReportHresult(hr, GetErrorInfoSource(oStorage), L"Error reading content stream " + Quoted(bsName) + L".");
+            ReportHresult(hr, GetErrorInfoSource(oStorage),
+                          L"Error reading content stream " + Quoted(bsName) + L".");
             return false;
         }
         if (ulRead == 0) return true;
@@ -79,7 +80,8 @@ bool ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t& bs
         DWORD dwError = 0;
         if (!WriteWholeBuffer(hFile, buffer, ulRead, dwError))
         {
-            ReportWin32Error(dwError, L"Could not write the product content file " + Quoted(bsFileOnDisk) + L".");
+            ReportWin32Error(dwError,
+                             L"Could not write the product content file " + Quoted(bsFileOnDisk) + L".");
             return false;
         }
     }
@@ -92,7 +94,8 @@ bool ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStorageP
     if (nResult != ERROR_SUCCESS && nResult != ERROR_FILE_EXISTS && nResult != ERROR_ALREADY_EXISTS)
     {
         ReportHresult(nResult, IErrorInfoPtr(),
-                      L"Could not create the product content cache subfolder at " + Quoted(bsSubfolder) + L".");
+                      L"Could not create the product content cache subfolder at " + Quoted(bsSubfolder) +
+                          L".");
         return false;
     }
     IStoragePtr oSubStorage;
@@ -124,7 +127,8 @@ bool ExtractStorageTree(IStoragePtr oStorage, _bstr_t bsFolder)
     HRESULT hr = oStorage->EnumElements(0, nullptr, 0, &oEnum);
     if (FAILED(hr))
     {
-        ReportHresult(hr, GetErrorInfoSource(oStorage), L"Could not start enumeration of the storage contents.");
+        ReportHresult(hr, GetErrorInfoSource(oStorage),
+                      L"Could not start enumeration of the storage contents.");
         return false;
     }
     for (;;)
@@ -149,7 +153,8 @@ bool ExtractStorageTree(IStoragePtr oStorage, _bstr_t bsFolder)
         if (bsName.length() == 0)
         {
             ReportWin32Error(ERROR_INVALID_NAME, L"Could not extract the product content element " +
-                                                     Quoted(bsReportedName) + L": its name cannot be a file name.");
+                                                     Quoted(bsReportedName) +
+                                                     L": its name cannot be a file name.");
             return false;
         }
         const bool fOk = stat.type == STGTY_STORAGE ? ExtractSubStorage(bsName, bsFolder, oStorage)

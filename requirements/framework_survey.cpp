@@ -33,8 +33,8 @@ bool HasInstallFlag(HKEY hkey)
 {
     DWORD dwInstall = 0;
     DWORD cbData = sizeof(dwInstall);
-    return RegQueryValueExW(hkey, L"Install", nullptr, nullptr, reinterpret_cast<BYTE*>(&dwInstall), &cbData) ==
-               ERROR_SUCCESS &&
+    return RegQueryValueExW(hkey, L"Install", nullptr, nullptr, reinterpret_cast<BYTE*>(&dwInstall),
+                            &cbData) == ERROR_SUCCESS &&
            dwInstall != 0;
 }
 

@@ -4,7 +4,8 @@
 #include "version.h"
 
 // S_OK to go on, or what the requirements dialog answers when no full framework reaches the minimum.
-HRESULT CheckFrameworkRequirement(CVersion4 verClrRequired, CVersion4 verNetfxRequired, CVersion4 verClrFound);
+HRESULT CheckFrameworkRequirement(CVersion4 verClrRequired, CVersion4 verNetfxRequired,
+                                  CVersion4 verClrFound);
 
 // The highest framework version installed directly or in its full edition, or all zero.
 CVersion4 FindMaximumInstalledFramework();

@@ -8,7 +8,8 @@
 
 // Over https: a runtime installer must never be fetched through an unauthenticated channel.
 const wchar_t g_szFrameworkDownloadUrl[] =
-    L"https://www.microsoft.com/download/en/details.aspx?id=17851&WT.mc_id=MSCOM_EN_US_DLC_DETAILS_121LSUS007996";
+    L"https://www.microsoft.com/download/en/"
+    L"details.aspx?id=17851&WT.mc_id=MSCOM_EN_US_DLC_DETAILS_121LSUS007996";
 
 HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxFound, int fOfferRetry,
                                       CVersion4 verClrRequired, CVersion4 verNetfxRequired)
@@ -20,7 +21,8 @@ HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxF
     if (!verNetfxFound.IsZero())
         bsText += L"Maximum .NET Framework version found: " + verNetfxFound.ToText(4) + L".\n";
     if (!verClrFound.IsZero()) bsText += L"Maximum CLR version found: " + verClrFound.ToText(4) + L".\n";
-    bsText += L"Minimum .NET Framework version required: " + verNetfxRequired.ToText(4) + L" (Full edition).\n";
+    bsText +=
+        L"Minimum .NET Framework version required: " + verNetfxRequired.ToText(4) + L" (Full edition).\n";
     bsText += L"Minimum CLR version required: " + verClrRequired.ToText(4) + L".\n\n";
     bsText += L"Would you like to open the Mirosoft website with a free download of the .NET Framework?";
 

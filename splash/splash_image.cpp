@@ -64,7 +64,8 @@ HRESULT PutPixelsOnWindow(IWICBitmapFlipRotator* pFlipRotator)
 
     // Decode, convert and flip in one pass, straight into the bitmap's memory.
     const WICRect rect = {0, 0, static_cast<INT>(dwWidth), static_cast<INT>(dwHeight)};
-    hr = pFlipRotator->CopyPixels(&rect, dwWidth * 4, dwWidth * 4 * dwHeight, static_cast<BYTE*>(pBitmapBits));
+    hr =
+        pFlipRotator->CopyPixels(&rect, dwWidth * 4, dwWidth * 4 * dwHeight, static_cast<BYTE*>(pBitmapBits));
     if (FAILED(hr)) return hr;
 
     POINT ptScreen;
@@ -81,8 +82,8 @@ HRESULT PutPixelsOnWindow(IWICBitmapFlipRotator* pFlipRotator)
     SIZE size = {static_cast<LONG>(dwWidth), static_cast<LONG>(dwHeight)};
     POINT ptSource = {0, 0};
     BLENDFUNCTION blend = {AC_SRC_OVER, 0, 229, AC_SRC_ALPHA};
-    if (!UpdateLayeredWindow(g_hwndSplash, handles.hdcScreen, &ptScreen, &size, handles.hdcMemory, &ptSource, 0,
-                             &blend, ULW_ALPHA))
+    if (!UpdateLayeredWindow(g_hwndSplash, handles.hdcScreen, &ptScreen, &size, handles.hdcMemory, &ptSource,
+                             0, &blend, ULW_ALPHA))
         return LastErrorResult();
     if (!SetWindowPos(g_hwndSplash, HWND_TOP, ptScreen.x, ptScreen.y, size.cx, size.cy,
                       SWP_FRAMECHANGED | SWP_SHOWWINDOW))
@@ -129,8 +130,8 @@ HRESULT RenderSplashImage()
     IWICFormatConverterPtr oFormatConverter;
     hr = oFactory->CreateFormatConverter(&oFormatConverter);
     if (FAILED(hr)) return hr;
-    hr = oFormatConverter->Initialize(oFrameDecode, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr,
-                                      0.0, WICBitmapPaletteTypeCustom);
+    hr = oFormatConverter->Initialize(oFrameDecode, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
+                                      nullptr, 0.0, WICBitmapPaletteTypeCustom);
     if (FAILED(hr)) return hr;
     IWICBitmapFlipRotatorPtr oFlipRotator;
     hr = oFactory->CreateBitmapFlipRotator(&oFlipRotator);

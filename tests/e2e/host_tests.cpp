@@ -24,7 +24,8 @@ std::wstring TestName()
 // One start of the product against the simulated runtime with a scenario.
 struct CHostRun
 {
-    explicit CHostRun(const std::wstring& scenario, std::vector<int> answers = {}, const std::wstring& variant = L"full",
+    explicit CHostRun(const std::wstring& scenario, std::vector<int> answers = {},
+                      const std::wstring& variant = L"full",
                       const std::wstring& exePath = BuildPath(L"Corvane.exe"))
         : temp(TestName())
     {
@@ -82,12 +83,14 @@ void CollectTree(const std::wstring& root, const std::wstring& relative, std::ve
         const std::wstring name = fd.cFileName;
         if (name == L"." || name == L"..") continue;
         const std::wstring child = relative + L"\\" + name;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) CollectTree(root, child, lines);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CollectTree(root, child, lines);
         else
         {
             const std::string data = ReadFileBytes(root + child);
             char sz[64];
-            snprintf(sz, sizeof(sz), " %zu %016llx", data.size(), static_cast<unsigned long long>(Fnv1a64(data)));
+            snprintf(sz, sizeof(sz), " %zu %016llx", data.size(),
+                     static_cast<unsigned long long>(Fnv1a64(data)));
             lines.push_back("file " + Narrow(child.substr(1)) + sz);
         }
     } while (FindNextFileW(hFind, &fd));
@@ -105,18 +108,21 @@ TEST(HostSuccess, StartsTheEntryInTheDomainOverTheUnpackedTreeAndStopsTheRuntime
     const std::string base = Narrow(run.temp / L"temp\\Skarnveld\\Corvane\\v1.1.1.33\\ProductContentCache");
     std::vector<std::string> calls;
     for (const auto& line : run.log)
-        if (line.find(" -> ") == std::string::npos && line.rfind("new ", 0) != 0 && line.rfind("Query", 0) != 0 &&
-            line.rfind("Release", 0) != 0 && line.rfind("file ", 0) != 0 && line.rfind("DllMain", 0) != 0 &&
-            line.rfind("process", 0) != 0 && line.rfind("scenario", 0) != 0 && line.rfind("runtime ", 0) != 0 &&
-            line.rfind("app ", 0) != 0 && line.rfind("Next", 0) != 0 && line.rfind("GetVersionString", 0) != 0)
+        if (line.find(" -> ") == std::string::npos && line.rfind("new ", 0) != 0 &&
+            line.rfind("Query", 0) != 0 && line.rfind("Release", 0) != 0 && line.rfind("file ", 0) != 0 &&
+            line.rfind("DllMain", 0) != 0 && line.rfind("process", 0) != 0 &&
+            line.rfind("scenario", 0) != 0 && line.rfind("runtime ", 0) != 0 && line.rfind("app ", 0) != 0 &&
+            line.rfind("Next", 0) != 0 && line.rfind("GetVersionString", 0) != 0)
             calls.push_back(line);
     char szHwnd[32];
     snprintf(szHwnd, sizeof(szHwnd), "0x%08llX",
              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(run.result.splash.hwnd)));
     const std::vector<std::string> expected = {
-        "CLRCreateInstance clsid={9280188D-0E8E-4867-B30C-7FA83884E8DE} iid={D332DB9E-B9B3-4125-8207-A14884F53216}",
+        "CLRCreateInstance clsid={9280188D-0E8E-4867-B30C-7FA83884E8DE} "
+        "iid={D332DB9E-B9B3-4125-8207-A14884F53216}",
         "EnumerateInstalledRuntimes",
-        "GetInterface clsid={CB2F6723-AB3A-11D2-9C40-00C04FA30A3E} iid={CB2F6722-AB3A-11D2-9C40-00C04FA30A3E}",
+        "GetInterface clsid={CB2F6723-AB3A-11D2-9C40-00C04FA30A3E} "
+        "iid={CB2F6722-AB3A-11D2-9C40-00C04FA30A3E}",
         "Start",
         "CreateDomainSetup",
         "put_ApplicationBase \"" + base + "\"",
@@ -124,8 +130,10 @@ TEST(HostSuccess, StartsTheEntryInTheDomainOverTheUnpackedTreeAndStopsTheRuntime
         "CreateDomainEx name=\"Entryway\" setup=nonnull evidence=null",
         "Load_2 \"Skarnveld.Platform.Quorvelin.UI.Standalone\"",
         "GetType_3 \"Skarnveld.UI.Standalone.Host.SkarnStandaloneApplicationHost\" throwOnError=1",
-        "InvokeMember_3 name=\"RunApplicationInAssembly\" flags=0x118 binder=null target=VT_EMPTY args=[VT_BSTR "
-        "\"Corvane\", VT_UI8 " + std::string(szHwnd) + "]",
+        "InvokeMember_3 name=\"RunApplicationInAssembly\" flags=0x118 binder=null target=VT_EMPTY "
+        "args=[VT_BSTR "
+        "\"Corvane\", VT_UI8 " +
+            std::string(szHwnd) + "]",
         "Stop",
     };
     EXPECT_EQ(calls, expected);
@@ -136,7 +144,8 @@ TEST(HostSuccess, StartsTheEntryInTheDomainOverTheUnpackedTreeAndStopsTheRuntime
     // The tree the application saw is the demo content, byte for byte, beside the pack file.
     std::vector<std::string> tree;
     for (const auto& line : run.log)
-        if (line.rfind("file ", 0) == 0 && line.find("ProductContent.chm") == std::string::npos) tree.push_back(line);
+        if (line.rfind("file ", 0) == 0 && line.find("ProductContent.chm") == std::string::npos)
+            tree.push_back(line);
     std::vector<std::string> source;
     CollectTree(SourcePath(L"resources\\content"), L"", source);
     std::sort(source.begin(), source.end());
@@ -150,8 +159,13 @@ TEST(HostSuccess, EntryResultBecomesTheExitCode)
     {
         const wchar_t* result;
         DWORD exitCode;
-    } cases[] = {{L"i4:0", 0}, {L"i4:5", 0}, {L"i4:-7", 0xFFFFFFF9u}, {L"int:-2147024891", 0x80070005u},
-                 {L"i2:-3", 0xFFFFFFFDu}, {L"bstr:42", 0}, {L"r8:-2", 0xFFFFFFFEu}};
+    } cases[] = {{L"i4:0", 0},
+                 {L"i4:5", 0},
+                 {L"i4:-7", 0xFFFFFFF9u},
+                 {L"int:-2147024891", 0x80070005u},
+                 {L"i2:-3", 0xFFFFFFFDu},
+                 {L"bstr:42", 0},
+                 {L"r8:-2", 0xFFFFFFFEu}};
     for (const auto& c : cases)
     {
         SCOPED_TRACE(Narrow(c.result));
@@ -183,24 +197,31 @@ TEST(BindingV4, FailuresShowTheirMessageAndEndStartUp)
         DWORD exitCode;
     } cases[] = {
         {L"CLRCreateInstance.hr = 0x80131700",
-         Detailed(c_v4, L"MsCorEE failed to provide an instance of the CLR Meta Host.", 0x80131700), 0x80131700},
+         Detailed(c_v4, L"MsCorEE failed to provide an instance of the CLR Meta Host.", 0x80131700),
+         0x80131700},
         {L"CLRCreateInstance.null = 1",
-         Detailed(c_v4, L"MsCorEE failed to provide an instance of the CLR Meta Host.", E_POINTER), 0x80004003},
-        {L"EnumerateInstalledRuntimes.hr = 0x80131701\nEnumerateInstalledRuntimes.errorinfo.qi = The meta host is tired.",
-         Detailed(c_v4, L"The MsCorEE CLR Meta Host failed to enumerate the available runtimes.", 0x80131701) +
+         Detailed(c_v4, L"MsCorEE failed to provide an instance of the CLR Meta Host.", E_POINTER),
+         0x80004003},
+        {L"EnumerateInstalledRuntimes.hr = 0x80131701\nEnumerateInstalledRuntimes.errorinfo.qi = The meta "
+         L"host is tired.",
+         Detailed(c_v4, L"The MsCorEE CLR Meta Host failed to enumerate the available runtimes.",
+                  0x80131701) +
              L"\nThe meta host is tired.",
          0x80131701},
         {L"EnumerateInstalledRuntimes.null = 1",
          Detailed(c_v4, L"The MsCorEE CLR Meta Host failed to enumerate the available runtimes.", E_POINTER),
          0x80004003},
         {L"Next.nth = 2\nNext.hr = 0x80131702",
-         Detailed(c_v4, L"The enumeration of availabe runtimes in the MsCorEE CLR Meta Host could not be completed.",
-                  0x80131702),
+         Detailed(
+             c_v4,
+             L"The enumeration of availabe runtimes in the MsCorEE CLR Meta Host could not be completed.",
+             0x80131702),
          0x80131702},
-        {L"runtimes = none",
-         Detailed(c_v4, L"The MsCorEE CLR Meta Host has no available runtimes.", E_FAIL), 0x8000FFFF},
+        {L"runtimes = none", Detailed(c_v4, L"The MsCorEE CLR Meta Host has no available runtimes.", E_FAIL),
+         0x8000FFFF},
         {L"GetInterface.hr = 0x80131700\nGetInterface.errorinfo.qi = No runtime here.",
-         Detailed(c_v4, L"The selected runtime failed to provide the ICorRuntimeHost interface.", 0x80131700) +
+         Detailed(c_v4, L"The selected runtime failed to provide the ICorRuntimeHost interface.",
+                  0x80131700) +
              L"\nNo runtime here.",
          0x80131700},
         {L"GetInterface.null = 1",
@@ -224,8 +245,9 @@ TEST(BindingV4, NewestRuntimeBelowTheMinimumShowsTheRequirementsDialog)
     CHostRun run(L"runtime = v1.0.3705\nruntime = v1.1.4322\n");
     ASSERT_EQ(run.result.boxes.size(), 1u) << run.Transcript();
     EXPECT_EQ(run.result.boxes[0].caption, c_requirements);
-    EXPECT_NE(run.result.boxes[0].text.find(L"\n\nMaximum CLR version found: 1.1.4322.0.\nMinimum .NET Framework"),
-              std::wstring::npos);
+    EXPECT_NE(
+        run.result.boxes[0].text.find(L"\n\nMaximum CLR version found: 1.1.4322.0.\nMinimum .NET Framework"),
+        std::wstring::npos);
     EXPECT_EQ(run.result.boxes[0].buttons.size(), 2u);
     EXPECT_EQ(run.result.exitCode, 0x80004005u);
     EXPECT_FALSE(LogHas(run.log, "GetInterface"));
@@ -265,9 +287,11 @@ TEST(BindingV2, FailuresShowTheirMessageAndEndStartUp)
         DWORD exitCode;
     } cases[] = {
         {L"GetCORVersion.hr = 0x80131700", L"nov4",
-         Detailed(c_v2, L"MsCorEE failed to return the version of the installed CLR.", 0x80131700), 0x80131700},
+         Detailed(c_v2, L"MsCorEE failed to return the version of the installed CLR.", 0x80131700),
+         0x80131700},
         {L"CLRCreateInstance.hr = E_NOTIMPL", L"nobind",
-         Detailed(c_v2, L"MsCorEE is missing the CorBindToRuntime exported function.", E_NOINTERFACE), 0x80004002},
+         Detailed(c_v2, L"MsCorEE is missing the CorBindToRuntime exported function.", E_NOINTERFACE),
+         0x80004002},
         {L"CorBindToRuntime.hr = 0x80131700", L"nov4",
          Detailed(c_v2, L"The selected runtime failed to provide the ICorRuntimeHost interface.", 0x80131700),
          0x80131700},
@@ -321,8 +345,9 @@ TEST(FrameworkCheck, OldRuntimeNeedsAFullFrameworkInTheRegistryOrARetry)
         ndp.SetDword(L"v3.0", L"Install", 1);
         CHostRun run(scenario, {IDNO, IDRETRY});
         ASSERT_EQ(run.result.boxes.size(), 2u) << run.Transcript();
-        EXPECT_NE(run.result.boxes[0].text.find(L"Maximum .NET Framework version found: 3.0.0.0.\nMaximum CLR version "
-                                                L"found: 2.0.50727.0.\n"),
+        EXPECT_NE(run.result.boxes[0].text.find(
+                      L"Maximum .NET Framework version found: 3.0.0.0.\nMaximum CLR version "
+                      L"found: 2.0.50727.0.\n"),
                   std::wstring::npos);
         EXPECT_EQ(run.result.exitCode, 0u);
         EXPECT_TRUE(LogHas(run.log, "InvokeMember_3"));
@@ -340,9 +365,11 @@ TEST(FrameworkCheck, OldRuntimeNeedsAFullFrameworkInTheRegistryOrARetry)
 
 TEST(ApplicationStep, FailuresShowTheirMessageAndEndStartUp)
 {
-    const std::wstring assembly = L"Could not load the application core assembly \x201CSkarnveld.Platform.Quorvelin.UI.Standalone\x201D.";
+    const std::wstring assembly = L"Could not load the application core assembly "
+                                  L"\x201CSkarnveld.Platform.Quorvelin.UI.Standalone\x201D.";
     const std::wstring type = L"Could not load the entry type from the application core assembly.";
-    const std::wstring entry = L"Could not call the startup method on the entry type from the application core assembly.";
+    const std::wstring entry =
+        L"Could not call the startup method on the entry type from the application core assembly.";
     const std::wstring setup = L"Could not create the appdomain setup object.";
     const struct
     {
@@ -351,30 +378,38 @@ TEST(ApplicationStep, FailuresShowTheirMessageAndEndStartUp)
         DWORD exitCode;
         bool stopped;
     } cases[] = {
-        {L"Start.hr = 0x80131704", L"The CLR could not be started.\n" + PlatformHresultText(0x80131704), 0x80131704, false},
-        {L"CreateDomainSetup.hr = 0x80131705", setup + L"\n" + PlatformHresultText(0x80131705), 0x80131705, false},
+        {L"Start.hr = 0x80131704", L"The CLR could not be started.\n" + PlatformHresultText(0x80131704),
+         0x80131704, false},
+        {L"CreateDomainSetup.hr = 0x80131705", setup + L"\n" + PlatformHresultText(0x80131705), 0x80131705,
+         false},
         {L"CreateDomainEx.hr = 0x80131706",
          L"Could not create the primary appdomain.\n" + PlatformHresultText(0x80131706), 0x80131706, false},
         {L"Load_2.hr = 0x80070002\nLoad_2.errorinfo = Could not load file or assembly.",
-         assembly + L"\n" + PlatformHresultText(0x80070002) + L"\nCould not load file or assembly.", 0x80070002, false},
+         assembly + L"\n" + PlatformHresultText(0x80070002) + L"\nCould not load file or assembly.",
+         0x80070002, false},
         {L"Load_2.hr = 0x80070002\nLoad_2.errorinfo = hidden\nLoad_2.errorinfo.support = sfalse",
          assembly + L"\n" + PlatformHresultText(0x80070002), 0x80070002, false},
         {L"GetType_3.hr = 0x80131522\nGetType_3.errorinfo = Could not load type.",
          type + L"\n" + PlatformHresultText(0x80131522) + L"\nCould not load type.", 0x80131522, false},
         {L"GetType_3.null = 1", entry + L"\n" + PlatformHresultText(E_POINTER), 0x80004003, false},
-        {L"entry.throw = The application fell over.", entry + L"\n" + PlatformHresultText(0x80131604) +
-             L"\nThe application fell over.", 0x80131604, false},
-        {L"entry.result = bstr:abc", entry + L"\n" + PlatformHresultText(DISP_E_TYPEMISMATCH), 0x80020005, false},
-        {L"Stop.hr = 0x80131707", L"The CLR could not be terminated.\n" + PlatformHresultText(0x80131707), 0x80131707,
-         true},
+        {L"entry.throw = The application fell over.",
+         entry + L"\n" + PlatformHresultText(0x80131604) + L"\nThe application fell over.", 0x80131604,
+         false},
+        {L"entry.result = bstr:abc", entry + L"\n" + PlatformHresultText(DISP_E_TYPEMISMATCH), 0x80020005,
+         false},
+        {L"Stop.hr = 0x80131707", L"The CLR could not be terminated.\n" + PlatformHresultText(0x80131707),
+         0x80131707, true},
         // Deliberately reported: the unguarded setup queries and property stores.
-        {L"CreateDomainSetup.qi = E_UNEXPECTED", setup + L"\n" + PlatformHresultText(E_UNEXPECTED), 0x8000FFFF, false},
-        {L"CreateDomainSetup.qi = E_NOINTERFACE", setup + L"\n" + PlatformHresultText(E_POINTER), 0x80004003, false},
+        {L"CreateDomainSetup.qi = E_UNEXPECTED", setup + L"\n" + PlatformHresultText(E_UNEXPECTED),
+         0x8000FFFF, false},
+        {L"CreateDomainSetup.qi = E_NOINTERFACE", setup + L"\n" + PlatformHresultText(E_POINTER), 0x80004003,
+         false},
         {L"put_ApplicationBase.hr = 0x80131708\nput_ApplicationBase.errorinfo = No such base.",
          setup + L"\n" + PlatformHresultText(0x80131708) + L"\nNo such base.", 0x80131708, false},
         {L"CreateDomainEx.qi = E_UNEXPECTED",
          L"Could not create the primary appdomain.\n" + PlatformHresultText(E_UNEXPECTED), 0x8000FFFF, false},
-        {L"CreateDomainEx.qi = E_NOINTERFACE", assembly + L"\n" + PlatformHresultText(E_POINTER), 0x80004003, false},
+        {L"CreateDomainEx.qi = E_NOINTERFACE", assembly + L"\n" + PlatformHresultText(E_POINTER), 0x80004003,
+         false},
     };
     for (const auto& c : cases)
     {
@@ -394,8 +429,9 @@ TEST(RuntimeShim, WineOwnShimHasNoRuntimeToGive)
     const CLaunchResult result = start.Run();
     ASSERT_EQ(result.boxes.size(), 1u) << Narrow(result.transcript);
     EXPECT_EQ(result.boxes[0].caption, c_loading);
-    EXPECT_EQ(result.boxes[0].text,
-              Detailed(c_v4, L"The selected runtime failed to provide the ICorRuntimeHost interface.", 0x80131700));
+    EXPECT_EQ(
+        result.boxes[0].text,
+        Detailed(c_v4, L"The selected runtime failed to provide the ICorRuntimeHost interface.", 0x80131700));
     EXPECT_EQ(result.exitCode, 0x80131700u);
 }
 
@@ -406,9 +442,11 @@ TEST(RuntimeShim, AShimBesideTheExecutableOrInTheWorkingFolderIsNotLoaded)
     const std::wstring exe = temp / L"Corvane.exe";
     ASSERT_TRUE(CopyFileW(BuildPath(L"Corvane.exe").c_str(), exe.c_str(), FALSE));
     // The planted shims lack the version-4 entry: had one been loaded, the log would say so.
-    ASSERT_TRUE(CopyFileW(BuildPath(L"fakeclr\\nov4\\mscoree.dll").c_str(), (temp / L"mscoree.dll").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW(BuildPath(L"fakeclr\\nov4\\mscoree.dll").c_str(), (temp / L"mscoree.dll").c_str(), FALSE));
     CreateDirectoryW((temp / L"work").c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(BuildPath(L"fakeclr\\nov4\\mscoree.dll").c_str(), (temp / L"work\\mscoree.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(BuildPath(L"fakeclr\\nov4\\mscoree.dll").c_str(),
+                          (temp / L"work\\mscoree.dll").c_str(), FALSE));
     CreateDirectoryW((temp / L"temp").c_str(), nullptr);
 
     CLauncherStart start;
@@ -435,9 +473,10 @@ TEST(ApplicationStep, WithoutUnpackedContentTheDefaultDomainIsAsked)
     const std::wstring exe = BuildPath(L"tests\\packs\\corvane-pack-none.exe");
     const std::wstring message = L"Could not get the default application domain.";
     {
-        CHostRun run(L"GetDefaultDomain.hr = 0x80131709\nGetDefaultDomain.errorinfo.qi = No default domain.", {},
-                     L"full", exe);
-        ExpectOneErrorBox(run, message + L"\n" + PlatformHresultText(0x80131709) + L"\nNo default domain.", 0x80131709);
+        CHostRun run(L"GetDefaultDomain.hr = 0x80131709\nGetDefaultDomain.errorinfo.qi = No default domain.",
+                     {}, L"full", exe);
+        ExpectOneErrorBox(run, message + L"\n" + PlatformHresultText(0x80131709) + L"\nNo default domain.",
+                          0x80131709);
         EXPECT_FALSE(LogHas(run.log, "CreateDomainSetup"));
     }
     {

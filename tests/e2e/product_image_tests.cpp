@@ -21,7 +21,8 @@ template <class T> T At(const std::string& image, size_t offset)
 // The file offset of a relative virtual address, through the section table.
 size_t FileOffset(const std::string& image, const IMAGE_NT_HEADERS32& nt, size_t ntOffset, DWORD rva)
 {
-    const size_t sections = ntOffset + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
+    const size_t sections =
+        ntOffset + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
     for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i)
     {
         const auto section = At<IMAGE_SECTION_HEADER>(image, sections + i * sizeof(IMAGE_SECTION_HEADER));
@@ -35,7 +36,8 @@ std::string Resource(HMODULE hmod, LPCWSTR type, int id)
 {
     HRSRC hrsrc = FindResourceW(hmod, MAKEINTRESOURCEW(id), type);
     if (!hrsrc) return std::string();
-    return std::string(static_cast<const char*>(LockResource(LoadResource(hmod, hrsrc))), SizeofResource(hmod, hrsrc));
+    return std::string(static_cast<const char*>(LockResource(LoadResource(hmod, hrsrc))),
+                       SizeofResource(hmod, hrsrc));
 }
 
 uint32_t BigEndian32(const std::string& bytes, size_t offset)
@@ -56,12 +58,13 @@ TEST(ProductImage, IsA32BitGuiProgramImportingOnlyKnownSystemDlls)
     EXPECT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
     EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 
-    const std::set<std::string> known = {"kernel32.dll", "user32.dll", "gdi32.dll",   "advapi32.dll",
+    const std::set<std::string> known = {"kernel32.dll", "user32.dll",   "gdi32.dll",   "advapi32.dll",
                                          "ole32.dll",    "oleaut32.dll", "shell32.dll", "msvcrt.dll"};
     const DWORD importRva = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
     ASSERT_NE(importRva, 0u);
     std::set<std::string> imported;
-    for (size_t offset = FileOffset(image, nt, ntOffset, importRva);; offset += sizeof(IMAGE_IMPORT_DESCRIPTOR))
+    for (size_t offset = FileOffset(image, nt, ntOffset, importRva);;
+         offset += sizeof(IMAGE_IMPORT_DESCRIPTOR))
     {
         const auto descriptor = At<IMAGE_IMPORT_DESCRIPTOR>(image, offset);
         if (descriptor.Name == 0) break;
@@ -89,11 +92,13 @@ TEST(ProductImage, CarriesTheVersionOfTheCacheFolder)
     EXPECT_EQ(pInfo->dwFileVersionLS, 0x00010021u);
     EXPECT_EQ(pInfo->dwProductVersionMS, 0x00010001u);
     EXPECT_EQ(pInfo->dwProductVersionLS, 0x00010021u);
-    for (const auto& entry : {std::make_pair(L"CompanyName", L"Skarnveld"), std::make_pair(L"ProductName", L"Corvane"),
-                              std::make_pair(L"FileVersion", L"1.1.1.33")})
+    for (const auto& entry :
+         {std::make_pair(L"CompanyName", L"Skarnveld"), std::make_pair(L"ProductName", L"Corvane"),
+          std::make_pair(L"FileVersion", L"1.1.1.33")})
     {
         wchar_t* psz = nullptr;
-        ASSERT_TRUE(VerQueryValueW(block.data(), (std::wstring(L"\\StringFileInfo\\040904B0\\") + entry.first).c_str(),
+        ASSERT_TRUE(VerQueryValueW(block.data(),
+                                   (std::wstring(L"\\StringFileInfo\\040904B0\\") + entry.first).c_str(),
                                    reinterpret_cast<void**>(&psz), &uLen));
         EXPECT_STREQ(psz, entry.second);
     }
@@ -110,8 +115,8 @@ TEST(ProductImage, CarriesPicturePackIconAndManifest)
     EXPECT_EQ(png.substr(12, 4), "IHDR");
     EXPECT_EQ(BigEndian32(png, 16), 512u);
     EXPECT_EQ(BigEndian32(png, 20), 197u);
-    EXPECT_EQ(png[24], 8);  // bits per channel
-    EXPECT_EQ(png[25], 2);  // truecolour without alpha
+    EXPECT_EQ(png[24], 8); // bits per channel
+    EXPECT_EQ(png[25], 2); // truecolour without alpha
 
     const std::string pack = Resource(hmod, RT_RCDATA, 666);
     EXPECT_EQ(pack.substr(0, 4), "ITSF");
@@ -124,6 +129,7 @@ TEST(ProductImage, CarriesPicturePackIconAndManifest)
 
     const std::string manifest = Resource(hmod, RT_MANIFEST, 1);
     EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
-    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
+              std::string::npos);
     FreeLibrary(hmod);
 }

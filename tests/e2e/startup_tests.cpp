@@ -12,8 +12,8 @@ const std::wstring c_requirementsNothingFound =
     L"Minimum .NET Framework version required: 3.5.0.0 (Full edition).\n"
     L"Minimum CLR version required: 2.0.0.0.\n\n"
     L"Would you like to open the Mirosoft website with a free download of the .NET Framework?";
-const std::wstring c_downloadUrl =
-    L"https://www.microsoft.com/download/en/details.aspx?id=17851&WT.mc_id=MSCOM_EN_US_DLC_DETAILS_121LSUS007996";
+const std::wstring c_downloadUrl = L"https://www.microsoft.com/download/en/"
+                                   L"details.aspx?id=17851&WT.mc_id=MSCOM_EN_US_DLC_DETAILS_121LSUS007996";
 } // namespace
 
 TEST(OperatingSystemGate, OlderSystemsGetTheRequirementsBoxWithoutOwner)

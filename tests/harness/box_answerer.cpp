@@ -1,7 +1,8 @@
 // Answers the test process's own message boxes from a second thread.
 #include "box_answerer.h"
 
-CBoxAnswerer::CBoxAnswerer(std::vector<int> answers) : m_answers(std::move(answers)), m_thread([this] { Run(); })
+CBoxAnswerer::CBoxAnswerer(std::vector<int> answers)
+    : m_answers(std::move(answers)), m_thread([this] { Run(); })
 {
 }
 

@@ -1,6 +1,8 @@
 // Starts the launcher and meets its windows from outside, as a user at the screen would.
 #include "launch_driver.h"
 
+#include "screen_capture.h"
+
 #include <cstdlib>
 #include <cwchar>
 #include <map>
@@ -27,7 +29,7 @@ BOOL CALLBACK CollectButton(HWND hwndChild, LPARAM lParam)
 {
     if (ClassOf(hwndChild) == L"Button" && IsWindowVisible(hwndChild))
         reinterpret_cast<CWindowSnapshot*>(lParam)->buttons.emplace_back(GetDlgCtrlID(hwndChild),
-                                                                          WindowText(hwndChild));
+                                                                         WindowText(hwndChild));
     return TRUE;
 }
 
@@ -42,23 +44,9 @@ UINT IconOf(HWND hwndBox)
     RECT rect;
     GetWindowRect(hwndIcon, &rect);
     const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
-
-    HDC hdcScreen = GetDC(nullptr);
-    HDC hdcMemory = CreateCompatibleDC(hdcScreen);
-    BITMAPINFO bmi = {};
-    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    bmi.bmiHeader.biWidth = cx;
-    bmi.bmiHeader.biHeight = -cy;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    void* pvShot = nullptr;
-    void* pvDrawn = nullptr;
-    HBITMAP hbmShot = CreateDIBSection(hdcScreen, &bmi, DIB_RGB_COLORS, &pvShot, nullptr, 0);
-    HBITMAP hbmDrawn = CreateDIBSection(hdcScreen, &bmi, DIB_RGB_COLORS, &pvDrawn, nullptr, 0);
-    HGDIOBJ hOld = SelectObject(hdcMemory, hbmShot);
-    BitBlt(hdcMemory, 0, 0, cx, cy, hdcScreen, rect.left, rect.top, SRCCOPY);
-    const DWORD* pShot = static_cast<const DWORD*>(pvShot);
-    DWORD* pDrawn = static_cast<DWORD*>(pvDrawn);
+    const RECT area = {rect.left, rect.top, rect.left + cx, rect.top + cy};
+    const CScreenImage shot = CScreenImage::Capture(area);
+    const CRgb background = shot.At(rect.left, rect.top); // the control's background, from its corner
 
     const std::pair<LPCWSTR, UINT> icons[] = {{IDI_HAND, MB_ICONERROR},
                                               {IDI_EXCLAMATION, MB_ICONWARNING},
@@ -66,29 +54,29 @@ UINT IconOf(HWND hwndBox)
                                               {IDI_QUESTION, MB_ICONQUESTION}};
     UINT uBest = 0;
     long long llBest = -1;
-    SelectObject(hdcMemory, hbmDrawn);
+    CDibCanvas drawn(cx, cy);
     for (const auto& icon : icons)
     {
         for (int i = 0; i < cx * cy; ++i)
-            pDrawn[i] = pShot[0]; // the control's background, taken from its corner
-        DrawIconEx(hdcMemory, 0, 0, LoadIconW(nullptr, icon.first), cx, cy, 0, nullptr, DI_NORMAL);
+            drawn.bits[i] = static_cast<DWORD>((background.r << 16) | (background.g << 8) | background.b);
+        DrawIconEx(drawn.hdc, 0, 0, LoadIconW(nullptr, icon.first), cx, cy, 0, nullptr, DI_NORMAL);
         GdiFlush();
         long long llDiff = 0;
-        for (int i = 0; i < cx * cy; ++i)
-            for (int shift : {0, 8, 16})
-                llDiff += std::abs(static_cast<int>((pDrawn[i] >> shift) & 0xFF) -
-                                   static_cast<int>((pShot[i] >> shift) & 0xFF));
+        for (int y = 0; y < cy; ++y)
+            for (int x = 0; x < cx; ++x)
+            {
+                const DWORD px = drawn.bits[y * cx + x];
+                const CRgb seen = shot.At(rect.left + x, rect.top + y);
+                llDiff += std::abs(static_cast<int>((px >> 16) & 0xFF) - seen.r) +
+                          std::abs(static_cast<int>((px >> 8) & 0xFF) - seen.g) +
+                          std::abs(static_cast<int>(px & 0xFF) - seen.b);
+            }
         if (llBest < 0 || llDiff < llBest)
         {
             llBest = llDiff;
             uBest = icon.second;
         }
     }
-    SelectObject(hdcMemory, hOld);
-    DeleteObject(hbmShot);
-    DeleteObject(hbmDrawn);
-    DeleteDC(hdcMemory);
-    ReleaseDC(nullptr, hdcScreen);
     // A close match only: the icons differ in thousands of colour steps, a match in next to none.
     return llBest >= 0 && llBest < cx * cy * 8 ? uBest : 0;
 }
@@ -97,14 +85,22 @@ std::wstring ButtonName(int id)
 {
     switch (id)
     {
-    case IDOK: return L"OK";
-    case IDCANCEL: return L"Cancel";
-    case IDABORT: return L"Abort";
-    case IDRETRY: return L"Retry";
-    case IDIGNORE: return L"Ignore";
-    case IDYES: return L"Yes";
-    case IDNO: return L"No";
-    default: return L"#" + std::to_wstring(id);
+    case IDOK:
+        return L"OK";
+    case IDCANCEL:
+        return L"Cancel";
+    case IDABORT:
+        return L"Abort";
+    case IDRETRY:
+        return L"Retry";
+    case IDIGNORE:
+        return L"Ignore";
+    case IDYES:
+        return L"Yes";
+    case IDNO:
+        return L"No";
+    default:
+        return L"#" + std::to_wstring(id);
     }
 }
 
@@ -173,7 +169,8 @@ std::string ToUtf8(const std::wstring& text)
     const int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
                                        nullptr, nullptr);
     std::string utf8(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], cb, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], cb, nullptr,
+                        nullptr);
     return utf8;
 }
 
@@ -259,7 +256,8 @@ CLaunchResult RunLauncher(const CLaunchOptions& options)
             {
                 const CWindowSnapshot splash = SnapshotWindow(hwnd);
                 if (!result.splashSeen || (splash.visible && !result.splash.visible))
-                    result.transcript += L"splash window \"" + splash.caption + L"\" " + Describe(splash) + L"\n";
+                    result.transcript +=
+                        L"splash window \"" + splash.caption + L"\" " + Describe(splash) + L"\n";
                 // Keep the window as it was last seen shown; a process that ends takes it down first.
                 if (!result.splashSeen || splash.visible || !result.splash.visible) result.splash = splash;
                 result.splashSeen = true;
@@ -274,10 +272,11 @@ CLaunchResult RunLauncher(const CLaunchOptions& options)
             const size_t index = result.boxes.size();
             const int answer = index < options.answers.size() ? options.answers[index] : DefaultAnswer(box);
 
-            result.transcript += L"box \"" + box.caption + L"\", owner " +
-                                 (box.owner ? (box.ownerClass == c_szSplashClass ? L"splash window" : box.ownerClass)
-                                            : L"none") +
-                                 L", buttons";
+            result.transcript +=
+                L"box \"" + box.caption + L"\", owner " +
+                (box.owner ? (box.ownerClass == c_szSplashClass ? L"splash window" : box.ownerClass)
+                           : L"none") +
+                L", buttons";
             for (const auto& button : box.buttons)
                 result.transcript += L" [" + ButtonName(button.first) + L"]";
             result.transcript += L"\n";

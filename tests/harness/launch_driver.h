@@ -28,7 +28,7 @@ struct CWindowSnapshot
 struct CLaunchOptions
 {
     std::wstring exePath;
-    std::wstring workDir; // empty: the driver's own
+    std::wstring workDir;                                   // empty: the driver's own
     std::vector<std::pair<std::wstring, std::wstring>> env; // added to or replacing the driver's own
     std::vector<int> answers; // the button for each box in turn; past the end: OK, else Cancel, else No
     // Called while each box is up, before it is answered (a screenshot, a look at the splash, ...).
@@ -43,7 +43,7 @@ struct CLaunchResult
     std::vector<CWindowSnapshot> boxes;
     std::vector<int> pressed; // the button pressed on each box
     bool splashSeen = false;
-    CWindowSnapshot splash; // the splash window as last seen shown (or hidden, if never shown)
+    CWindowSnapshot splash;  // the splash window as last seen shown (or hidden, if never shown)
     std::wstring transcript; // what a user saw, in words
 };
 

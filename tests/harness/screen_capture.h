@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,39 @@ struct CRgb
     int r = 0;
     int g = 0;
     int b = 0;
+};
+
+// A 32-bit top-down DIB section with its own memory DC.
+struct CDibCanvas
+{
+    CDibCanvas(int cx, int cy) : width(cx), height(cy)
+    {
+        BITMAPINFO bmi = {};
+        bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        bmi.bmiHeader.biWidth = cx;
+        bmi.bmiHeader.biHeight = -cy;
+        bmi.bmiHeader.biPlanes = 1;
+        bmi.bmiHeader.biBitCount = 32;
+        hdc = CreateCompatibleDC(nullptr);
+        hbm = CreateDIBSection(hdc, &bmi, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+        if (!hdc || !hbm) throw std::runtime_error("cannot make a drawing surface");
+        hOld = SelectObject(hdc, hbm);
+    }
+    CDibCanvas(const CDibCanvas&) = delete;
+    CDibCanvas& operator=(const CDibCanvas&) = delete;
+    ~CDibCanvas()
+    {
+        SelectObject(hdc, hOld);
+        DeleteObject(hbm);
+        DeleteDC(hdc);
+    }
+
+    int width;
+    int height;
+    HDC hdc = nullptr;
+    HBITMAP hbm = nullptr;
+    HGDIOBJ hOld = nullptr;
+    DWORD* bits = nullptr;
 };
 
 // A copy of a screen area, addressed in screen coordinates.

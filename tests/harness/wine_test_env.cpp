@@ -37,7 +37,8 @@ std::string ReadFileBytes(const std::wstring& path)
     std::string bytes;
     char buffer[65536];
     DWORD dwRead = 0;
-    while (ReadFile(hFile, buffer, sizeof(buffer), &dwRead, nullptr) && dwRead) bytes.append(buffer, dwRead);
+    while (ReadFile(hFile, buffer, sizeof(buffer), &dwRead, nullptr) && dwRead)
+        bytes.append(buffer, dwRead);
     CloseHandle(hFile);
     return bytes;
 }
@@ -80,7 +81,8 @@ void RemoveTree(const std::wstring& path)
             const std::wstring name = fd.cFileName;
             if (name == L"." || name == L"..") continue;
             const std::wstring child = path + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
             else
             {
                 SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -98,7 +100,8 @@ CTempFolder::CTempFolder(const std::wstring& name)
     CreateDirectoryW(BuildPath(L"test-tmp").c_str(), nullptr);
     m_path = BuildPath(L"test-tmp\\" + name);
     RemoveTree(m_path);
-    if (!CreateDirectoryW(m_path.c_str(), nullptr)) throw std::runtime_error("cannot create " + Narrow(m_path));
+    if (!CreateDirectoryW(m_path.c_str(), nullptr))
+        throw std::runtime_error("cannot create " + Narrow(m_path));
 }
 
 CTempFolder::~CTempFolder()
@@ -106,9 +109,10 @@ CTempFolder::~CTempFolder()
     RemoveTree(m_path);
 }
 
-CWineAppSetting::CWineAppSetting(const std::wstring& exeName, const std::wstring& subkey, const std::wstring& name,
-                                 const std::wstring& value)
-    : m_key(L"Software\\Wine\\AppDefaults\\" + exeName + (subkey.empty() ? L"" : L"\\" + subkey)), m_name(name)
+CWineAppSetting::CWineAppSetting(const std::wstring& exeName, const std::wstring& subkey,
+                                 const std::wstring& name, const std::wstring& value)
+    : m_key(L"Software\\Wine\\AppDefaults\\" + exeName + (subkey.empty() ? L"" : L"\\" + subkey)),
+      m_name(name)
 {
     HKEY hkey = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, m_key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &hkey, nullptr))
@@ -222,7 +226,8 @@ CLaunchResult CLauncherStart::Run() const
 std::wstring PlatformHresultText(HRESULT hr)
 {
     wchar_t* psz = nullptr;
-    if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+    if (FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                        reinterpret_cast<LPWSTR>(&psz), 0, nullptr) &&
         psz)
@@ -235,8 +240,10 @@ std::wstring PlatformHresultText(HRESULT hr)
     }
     wchar_t sz[32];
     const DWORD dw = static_cast<DWORD>(hr);
-    if (dw > 0x80040200 && dw <= 0x8004FFFF) swprintf(sz, 32, L"IDispatch error #%d", static_cast<int>(dw - 0x80040200));
-    else swprintf(sz, 32, L"Unknown error 0x%lX", static_cast<unsigned long>(dw));
+    if (dw > 0x80040200 && dw <= 0x8004FFFF)
+        swprintf(sz, 32, L"IDispatch error #%d", static_cast<int>(dw - 0x80040200));
+    else
+        swprintf(sz, 32, L"Unknown error 0x%lX", static_cast<unsigned long>(dw));
     return sz;
 }
 
@@ -249,7 +256,8 @@ std::vector<std::string> ClrLogProblems(const std::vector<std::string>& log)
 {
     std::vector<std::string> problems;
     for (const auto& line : log)
-        if (line.rfind("VIOLATION", 0) == 0 || line.rfind("scenario error", 0) == 0 || line.rfind("FATAL", 0) == 0 ||
+        if (line.rfind("VIOLATION", 0) == 0 || line.rfind("scenario error", 0) == 0 ||
+            line.rfind("FATAL", 0) == 0 ||
             (line.rfind("leak ", 0) == 0 && line.rfind("leak ErrorInfo", 0) != 0))
             problems.push_back(line);
     return problems;

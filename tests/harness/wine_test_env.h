@@ -14,7 +14,7 @@ std::wstring SourcePath(const std::wstring& relative);
 std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::vector<std::string> ReadLines(const std::wstring& path); // UTF-8 lines, no line ends; none if missing
-std::string Narrow(const std::wstring& text);                  // UTF-8
+std::string Narrow(const std::wstring& text);                 // UTF-8
 std::wstring Widen(const std::string& utf8);
 
 // A fresh, empty folder below the build folder, removed with everything in it afterwards.
@@ -78,12 +78,12 @@ void RegisterUrlRecorder();
 struct CLauncherStart
 {
     std::wstring exePath = BuildPath(L"Corvane.exe");
-    std::wstring tempFolder;     // TEMP and TMP
+    std::wstring tempFolder; // TEMP and TMP
     std::wstring dllOverride = L"native";
-    std::wstring scenario;       // scenario text for the simulated runtime; empty: its default
-    std::wstring scenarioFile;   // where to write it (inside the temp folder's parent by default)
-    std::wstring clrLog;         // the simulated runtime's call log
-    std::wstring urlLog;         // the recorder's log
+    std::wstring scenario;     // scenario text for the simulated runtime; empty: its default
+    std::wstring scenarioFile; // where to write it (inside the temp folder's parent by default)
+    std::wstring clrLog;       // the simulated runtime's call log
+    std::wstring urlLog;       // the recorder's log
     std::wstring workDir;
     std::vector<int> answers;
     std::function<void(const CWindowSnapshot&, HANDLE)> onBox;

@@ -9,9 +9,9 @@ namespace
 {
 int ButtonId(const wchar_t* szName)
 {
-    const std::pair<const wchar_t*, int> names[] = {{L"OK", IDOK},   {L"Cancel", IDCANCEL}, {L"Yes", IDYES},
-                                                    {L"No", IDNO},   {L"Retry", IDRETRY},   {L"Abort", IDABORT},
-                                                    {L"Ignore", IDIGNORE}};
+    const std::pair<const wchar_t*, int> names[] = {
+        {L"OK", IDOK},       {L"Cancel", IDCANCEL}, {L"Yes", IDYES},      {L"No", IDNO},
+        {L"Retry", IDRETRY}, {L"Abort", IDABORT},   {L"Ignore", IDIGNORE}};
     for (const auto& name : names)
         if (_wcsicmp(name.first, szName) == 0) return name.second;
     return _wtoi(szName);
@@ -30,17 +30,22 @@ int wmain(int argc, wchar_t** argv)
     options.timeoutMs = 600000;
     for (int i = 2; i + 1 < argc; i += 2)
     {
-        if (wcscmp(argv[i], L"--answer") == 0) options.answers.push_back(ButtonId(argv[i + 1]));
-        else if (wcscmp(argv[i], L"--cwd") == 0) options.workDir = argv[i + 1];
+        if (wcscmp(argv[i], L"--answer") == 0)
+            options.answers.push_back(ButtonId(argv[i + 1]));
+        else if (wcscmp(argv[i], L"--cwd") == 0)
+            options.workDir = argv[i + 1];
         else if (wcscmp(argv[i], L"--env") == 0)
         {
             const wchar_t* pEq = wcschr(argv[i + 1], L'=');
-            if (pEq) options.env.emplace_back(std::wstring(argv[i + 1], static_cast<size_t>(pEq - argv[i + 1])), pEq + 1);
+            if (pEq)
+                options.env.emplace_back(std::wstring(argv[i + 1], static_cast<size_t>(pEq - argv[i + 1])),
+                                         pEq + 1);
         }
     }
     const CLaunchResult result = RunLauncher(options);
     const std::string text = ToUtf8(result.transcript);
     DWORD dwWritten = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &dwWritten, nullptr);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &dwWritten,
+              nullptr);
     return result.timedOut ? 1 : 0;
 }

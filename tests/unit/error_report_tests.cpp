@@ -64,10 +64,11 @@ TEST(HresultText, FallsBackWhenTheSystemHasNoText)
 {
     // Codes this platform has no text for (checked first, so the test says so if that changes).
     wchar_t* pszProbe = nullptr;
-    for (HRESULT hr : {HRESULT(0x80040201), HRESULT(0x80040200), HRESULT(0x8004FFFF), E_UNEXPECTED, HRESULT(0x80131700)})
+    for (HRESULT hr :
+         {HRESULT(0x80040201), HRESULT(0x80040200), HRESULT(0x8004FFFF), E_UNEXPECTED, HRESULT(0x80131700)})
     {
-        ASSERT_EQ(FormatMessageW(0x1300, nullptr, static_cast<DWORD>(hr), 0x400, reinterpret_cast<LPWSTR>(&pszProbe),
-                                 0, nullptr),
+        ASSERT_EQ(FormatMessageW(0x1300, nullptr, static_cast<DWORD>(hr), 0x400,
+                                 reinterpret_cast<LPWSTR>(&pszProbe), 0, nullptr),
                   0u);
     }
     EXPECT_EQ(Str(GetHresultText(0x80040201)), L"IDispatch error #1");
@@ -99,7 +100,8 @@ TEST(ErrorBoxes, ComErrorShowsSentenceSystemTextAndDescription)
     const auto boxes = answerer.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, c_caption);
-    EXPECT_EQ(boxes[0].text, L"Could not do the thing.\n" + Str(GetHresultText(E_FAIL)) + L"\nThe managed code said no.");
+    EXPECT_EQ(boxes[0].text,
+              L"Could not do the thing.\n" + Str(GetHresultText(E_FAIL)) + L"\nThe managed code said no.");
     EXPECT_EQ(boxes[0].owner, nullptr);
     EXPECT_EQ(boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
     ASSERT_EQ(boxes[0].buttons.size(), 1u);

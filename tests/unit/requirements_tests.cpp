@@ -11,14 +11,18 @@
 namespace
 {
 const std::wstring c_title = L"Corvane \x2013 .NET Runtime Requirements";
-const std::wstring c_intro = L"To run Skarnveld Corvane, you must have the .NET Framework installed on your computer.\n\n";
-const std::wstring c_minimums = L"Minimum .NET Framework version required: 3.5.0.0 (Full edition).\n"
-                                L"Minimum CLR version required: 2.0.0.0.\n\n"
-                                L"Would you like to open the Mirosoft website with a free download of the .NET "
-                                L"Framework?";
+const std::wstring c_intro =
+    L"To run Skarnveld Corvane, you must have the .NET Framework installed on your computer.\n\n";
+const std::wstring c_minimums =
+    L"Minimum .NET Framework version required: 3.5.0.0 (Full edition).\n"
+    L"Minimum CLR version required: 2.0.0.0.\n\n"
+    L"Would you like to open the Mirosoft website with a free download of the .NET "
+    L"Framework?";
 const std::wstring c_retryText =
-    L"Corvane has found the CLR version capable of running its code, but the .NET Framework version is outdated. "
-    L"Some of the features might be missing, and the application might not run properly.\n\nIf you hit Retry, "
+    L"Corvane has found the CLR version capable of running its code, but the .NET Framework version is "
+    L"outdated. "
+    L"Some of the features might be missing, and the application might not run properly.\n\nIf you hit "
+    L"Retry, "
     L"the application will attempt to start in the current environment. If it fails, please proceed with "
     L"installing a newer .NET Framework version.";
 const CVersion4 c_clrRequired(2, 0, 0, 0);
@@ -55,7 +59,8 @@ TEST(OperatingSystem, AFailedVersionQueryCountsAsUnsupported)
 TEST(RequirementsDialog, NothingFoundListsOnlyTheMinimums)
 {
     CBoxAnswerer answerer({IDNO});
-    EXPECT_EQ(ShowRuntimeRequirementsDialog(CVersion4(), CVersion4(), FALSE, c_clrRequired, c_netfxRequired), E_ABORT);
+    EXPECT_EQ(ShowRuntimeRequirementsDialog(CVersion4(), CVersion4(), FALSE, c_clrRequired, c_netfxRequired),
+              E_ABORT);
     const auto boxes = answerer.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, c_title);
@@ -84,7 +89,8 @@ TEST(RequirementsDialog, OutdatedFrameworkOffersRetry)
                                    L"Maximum CLR version found: 2.0.50727.0.\n" + c_minimums;
     {
         CBoxAnswerer answerer({IDNO, IDRETRY});
-        EXPECT_EQ(ShowRuntimeRequirementsDialog(verClr, verNetfx, TRUE, c_clrRequired, c_netfxRequired), S_FALSE);
+        EXPECT_EQ(ShowRuntimeRequirementsDialog(verClr, verNetfx, TRUE, c_clrRequired, c_netfxRequired),
+                  S_FALSE);
         const auto boxes = answerer.Boxes();
         ASSERT_EQ(boxes.size(), 2u);
         EXPECT_EQ(boxes[0].text, firstText);
@@ -97,7 +103,8 @@ TEST(RequirementsDialog, OutdatedFrameworkOffersRetry)
     }
     {
         CBoxAnswerer answerer({IDNO, IDCANCEL});
-        EXPECT_EQ(ShowRuntimeRequirementsDialog(verClr, verNetfx, TRUE, c_clrRequired, c_netfxRequired), E_ABORT);
+        EXPECT_EQ(ShowRuntimeRequirementsDialog(verClr, verNetfx, TRUE, c_clrRequired, c_netfxRequired),
+                  E_ABORT);
         EXPECT_EQ(answerer.Boxes().size(), 2u);
     }
 }
@@ -187,7 +194,8 @@ TEST(FrameworkCheck, SettledByTheBoundRuntimeWithoutTheRegistry)
     CNdpRegistry ndp; // empty: a survey would find nothing and show the dialog
     CBoxAnswerer answerer;
     EXPECT_EQ(CheckFrameworkRequirement(c_clrRequired, c_netfxRequired, CVersion4(4, 0, 30319, 0)), S_OK);
-    EXPECT_EQ(CheckFrameworkRequirement(c_clrRequired, CVersion4(2, 0, 5, 5), CVersion4(2, 0, 50727, 0)), S_OK);
+    EXPECT_EQ(CheckFrameworkRequirement(c_clrRequired, CVersion4(2, 0, 5, 5), CVersion4(2, 0, 50727, 0)),
+              S_OK);
     EXPECT_TRUE(answerer.Boxes().empty());
 }
 
@@ -198,7 +206,8 @@ TEST(FrameworkCheck, OldRuntimeWithOutdatedFrameworkAsksAndReturnsTheAnswer)
     ndp.SetString(L"v3.0", L"Version", L"3.0.4506.2152");
     ndp.SetDword(L"v3.0", L"Install", 1);
     CBoxAnswerer answerer({IDNO, IDRETRY});
-    EXPECT_EQ(CheckFrameworkRequirement(c_clrRequired, c_netfxRequired, CVersion4(2, 0, 50727, 8000)), S_FALSE);
+    EXPECT_EQ(CheckFrameworkRequirement(c_clrRequired, c_netfxRequired, CVersion4(2, 0, 50727, 8000)),
+              S_FALSE);
     const auto boxes = answerer.Boxes();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_NE(boxes[0].text.find(L"Maximum .NET Framework version found: 3.0.4506.2152.\n"

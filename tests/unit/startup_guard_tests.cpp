@@ -23,8 +23,9 @@ TEST(StartupGuard, ThrownCodesEndStartUpWithThemAndZeroBecomesEFail)
     EXPECT_EQ(static_cast<DWORD>(RunGuardedStartup([](HINSTANCE) -> HRESULT { throw 0u; }, nullptr)), eFail);
     EXPECT_EQ(static_cast<DWORD>(RunGuardedStartup([](HINSTANCE) -> HRESULT { throw 0x80070005u; }, nullptr)),
               0x80070005u);
-    EXPECT_EQ(static_cast<DWORD>(RunGuardedStartup([](HINSTANCE) -> HRESULT { throw E_ACCESSDENIED; }, nullptr)),
-              0x80070005u);
+    EXPECT_EQ(
+        static_cast<DWORD>(RunGuardedStartup([](HINSTANCE) -> HRESULT { throw E_ACCESSDENIED; }, nullptr)),
+        0x80070005u);
     EXPECT_EQ(static_cast<DWORD>(
                   RunGuardedStartup([](HINSTANCE) -> HRESULT { throw CHresultException(0); }, nullptr)),
               eFail);
@@ -36,8 +37,8 @@ TEST(StartupGuard, ThrownCodesEndStartUpWithThemAndZeroBecomesEFail)
 TEST(StartupGuard, OtherExceptionsAreReportedOnceAndEndWithTheirCode)
 {
     CBoxAnswerer answerer;
-    EXPECT_EQ(static_cast<DWORD>(
-                  RunGuardedStartup([](HINSTANCE) -> HRESULT { throw _com_error(HRESULT(0x80131700)); }, nullptr)),
+    EXPECT_EQ(static_cast<DWORD>(RunGuardedStartup(
+                  [](HINSTANCE) -> HRESULT { throw _com_error(HRESULT(0x80131700)); }, nullptr)),
               0x80131700u);
     EXPECT_EQ(static_cast<DWORD>(
                   RunGuardedStartup([](HINSTANCE) -> HRESULT { throw std::runtime_error("x"); }, nullptr)),

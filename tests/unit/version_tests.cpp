@@ -20,15 +20,25 @@ TEST(Version, ParsesComponentsLikeWcstol)
         const wchar_t* text;
         const wchar_t* expected;
     } cases[] = {
-        {L"", L"0.0.0.0"},           {L"4", L"4.0.0.0"},         {L"4.0.30319", L"4.0.30319.0"},
-        {L"1.2.3.4.5", L"1.2.3.4"},  {L"4..5", L"4.0.0.0"},      {L"4.", L"4.0.0.0"},
-        {L".5", L"0.0.0.0"},         {L"4.x.7", L"4.0.7.0"},     {L"3.5b.1", L"3.5.1.0"},
-        {L" 4.1", L"4.1.0.0"},       {L"v4.0", L"0.0.0.0"},      {L"-1.2", L"-1.2.0.0"},
-        {L"99999999999", L"2147483647.0.0.0"}, {L"-99999999999.1", L"-2147483648.1.0.0"},
+        {L"", L"0.0.0.0"},
+        {L"4", L"4.0.0.0"},
+        {L"4.0.30319", L"4.0.30319.0"},
+        {L"1.2.3.4.5", L"1.2.3.4"},
+        {L"4..5", L"4.0.0.0"},
+        {L"4.", L"4.0.0.0"},
+        {L".5", L"0.0.0.0"},
+        {L"4.x.7", L"4.0.7.0"},
+        {L"3.5b.1", L"3.5.1.0"},
+        {L" 4.1", L"4.1.0.0"},
+        {L"v4.0", L"0.0.0.0"},
+        {L"-1.2", L"-1.2.0.0"},
+        {L"99999999999", L"2147483647.0.0.0"},
+        {L"-99999999999.1", L"-2147483648.1.0.0"},
         {L"3.5.30729.01", L"3.5.30729.1"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Text(CVersion4::ParseComponents(c.text)), c.expected) << "text: " << testing::PrintToString(std::wstring(c.text));
+        EXPECT_EQ(Text(CVersion4::ParseComponents(c.text)), c.expected)
+            << "text: " << testing::PrintToString(std::wstring(c.text));
     EXPECT_TRUE(CVersion4::ParseComponents(L"").IsZero());
 }
 
