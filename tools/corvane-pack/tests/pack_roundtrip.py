@@ -36,10 +36,10 @@ def run(cmd, **kw):
     return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kw)
 
 
-def make_tree(root, spec):
-    """spec maps relative paths to bytes (a file) or None (a folder)."""
+def make_tree(root, layout):
+    """layout maps relative paths to bytes (a file) or None (a folder)."""
     os.makedirs(root, exist_ok=True)
-    for rel, data in spec.items():
+    for rel, data in layout.items():
         path = os.path.join(root, rel)
         if data is None:
             os.makedirs(path, exist_ok=True)
@@ -158,7 +158,7 @@ def text_bytes(rng, n):
 
 def group_structure(work):
     rng = random.Random(1)
-    spec = {
+    layout = {
         "top.txt": b"top level\n",
         "a/b/c/deep.txt": b"three levels down\n" * 50,
         "a/b/c/d/deeper.bin": text_bytes(rng, 5000),
@@ -171,7 +171,7 @@ def group_structure(work):
         "empty-folder": None,
         "nest/ed/empty": None,
     }
-    src = make_tree(fresh(work, "structure-src"), spec)
+    src = make_tree(fresh(work, "structure-src"), layout)
     for store in (False, True):
         out = os.path.join(work, "structure%s.chm" % ("-store" if store else ""))
         pack(src, out, store)
@@ -201,13 +201,13 @@ def group_sizes(work):
 
 def group_data(work):
     rng = random.Random(3)
-    spec = {
+    layout = {
         "big/several-mb.bin": text_bytes(rng, 5 * 1024 * 1024 + 123),
         "random.bin": bytes(rng.getrandbits(8) for _ in range(300000)),
         "zeros.bin": bytes(1024 * 1024),
         "repeated.bin": b"\xAB" * 200001,
     }
-    src = make_tree(fresh(work, "data-src"), spec)
+    src = make_tree(fresh(work, "data-src"), layout)
     for store in (False, True):
         out = os.path.join(work, "data%s.chm" % ("-store" if store else ""))
         pack(src, out, store)
@@ -218,19 +218,19 @@ def group_data(work):
 
 def group_scale(work):
     rng = random.Random(4)
-    spec = {}
+    layout = {}
     for i in range(3000):
-        spec["d%02d/file-%04d.txt" % (i % 40, i)] = text_bytes(rng, rng.randint(0, 300))
-    src = make_tree(fresh(work, "many-src"), spec)
+        layout["d%02d/file-%04d.txt" % (i % 40, i)] = text_bytes(rng, rng.randint(0, 300))
+    src = make_tree(fresh(work, "many-src"), layout)
     out = os.path.join(work, "many.chm")
     pack(src, out)
     F.check(itsp_depth(out) >= 2, "3000 files need an index level (depth %d)" % itsp_depth(out))
     read_all(out, src, work, "3000 small files")
     # Long names: few entries per chunk, so the index needs two levels.
-    spec = {}
+    layout = {}
     for i in range(450):
-        spec["long/%s-%04d.txt" % ("n" * 180, i)] = b"%d" % i
-    src = make_tree(fresh(work, "long-src"), spec)
+        layout["long/%s-%04d.txt" % ("n" * 180, i)] = b"%d" % i
+    src = make_tree(fresh(work, "long-src"), layout)
     out = os.path.join(work, "long.chm")
     pack(src, out)
     F.check(itsp_depth(out) >= 3, "450 long names need two index levels (depth %d)" % itsp_depth(out))
@@ -238,13 +238,13 @@ def group_scale(work):
 
 
 def group_names(work):
-    spec = {
+    layout = {
         "données/été.txt": b"french",
         "данные/файл.txt": b"russian",
         "日本語/ファイル.txt": b"japanese",
         "mixed ä ö ü/ß.bin": b"\x00\x01\x02",
     }
-    src = make_tree(fresh(work, "names-src"), spec)
+    src = make_tree(fresh(work, "names-src"), layout)
     out = os.path.join(work, "names.chm")
     pack(src, out)
     read_all(out, src, work, "UTF-8 names")
@@ -281,14 +281,14 @@ def group_refused(work):
 
 def group_determinism(work):
     rng = random.Random(5)
-    spec = {"z/%d.txt" % i: text_bytes(rng, 1000 * i) for i in range(30)}
-    spec.update({"a/%d/empty" % i: None for i in range(3)})
-    src = make_tree(fresh(work, "det-src"), spec)
+    layout = {"z/%d.txt" % i: text_bytes(rng, 1000 * i) for i in range(30)}
+    layout.update({"a/%d/empty" % i: None for i in range(3)})
+    src = make_tree(fresh(work, "det-src"), layout)
     # Same tree built in the opposite order with other timestamps.
     copy = fresh(work, "det-copy")
     os.makedirs(copy)
-    for rel in sorted(spec, reverse=True):
-        make_tree(copy, {rel: spec[rel]})
+    for rel in sorted(layout, reverse=True):
+        make_tree(copy, {rel: layout[rel]})
     for cur, _, names in os.walk(copy):
         for n in names:
             os.utime(os.path.join(cur, n), (1000000, 1000000))
