@@ -15,28 +15,17 @@ const std::wstring c_v4 = L"There were problems loading the Common Language Runt
 const std::wstring c_v2 = L"There were problems loading the Common Language Runtime through v2 interfaces.";
 const std::wstring c_requirements = L"Corvane \x2013 .NET Runtime Requirements";
 
-std::wstring TestName()
-{
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    return Widen(std::string(info->test_suite_name()) + "." + info->name());
-}
-
 // One start of the product against the simulated runtime with a scenario.
 struct CHostRun
 {
     explicit CHostRun(const std::wstring& scenario, std::vector<int> answers = {},
                       const std::wstring& variant = L"full",
                       const std::wstring& exePath = BuildPath(L"Corvane.exe"))
-        : temp(TestName())
+        : temp(CurrentTestName())
     {
         InstallSimulatedRuntime(variant);
-        CLauncherStart start;
+        CLauncherStart start = ScenarioStart(temp, scenario);
         start.exePath = exePath;
-        start.tempFolder = temp / L"temp";
-        CreateDirectoryW(start.tempFolder.c_str(), nullptr);
-        start.scenario = scenario;
-        start.scenarioFile = temp / L"scenario.txt";
-        start.clrLog = temp / L"clr.log";
         start.answers = std::move(answers);
         result = start.Run();
         log = ReadClrLog(start.clrLog);

@@ -52,12 +52,6 @@ std::wstring Variant(const std::wstring& name)
     return BuildPath(L"tests\\splash\\Corvane-splash-" + name + L".exe");
 }
 
-std::wstring TestName()
-{
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    return Widen(std::string(info->test_suite_name()) + "." + info->name());
-}
-
 // The screen colour of a picture pixel put on the window at the constant opacity over a background pixel.
 // premultiplied: whether the pixel's colour was scaled by its alpha first, as AlphaBlend requires.
 CRgb Blend(const CPicturePixel& pixel, int opacity, bool premultiplied, const CRgb& background)
@@ -95,16 +89,11 @@ struct CSplashRun
 {
     CSplashRun(const std::wstring& exePath, const std::wstring& scenario,
                std::function<void(const CWindowSnapshot&, HANDLE)> atBox = {})
-        : temp(TestName())
+        : temp(CurrentTestName())
     {
         InstallSimulatedRuntime(L"full");
-        CLauncherStart start;
+        CLauncherStart start = ScenarioStart(temp, scenario);
         start.exePath = exePath;
-        start.tempFolder = temp / L"temp";
-        CreateDirectoryW(start.tempFolder.c_str(), nullptr);
-        start.scenario = scenario;
-        start.scenarioFile = temp / L"scenario.txt";
-        start.clrLog = temp / L"clr.log";
         before = CScreenImage::Capture(Inflated(c_centred, 24));
         bool first = true;
         start.onBox = [&](const CWindowSnapshot& box, HANDLE hProcess) {

@@ -1,6 +1,7 @@
 // The test prefix as the tests arrange it.
 #include "wine_test_env.h"
 
+#include <gtest/gtest.h>
 #include <shellapi.h>
 
 #include <stdexcept>
@@ -268,4 +269,21 @@ bool LogHas(const std::vector<std::string>& log, const std::string& prefix)
     for (const auto& line : log)
         if (line.rfind(prefix, 0) == 0) return true;
     return false;
+}
+
+std::wstring CurrentTestName()
+{
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    return Widen(std::string(info->test_suite_name()) + "." + info->name());
+}
+
+CLauncherStart ScenarioStart(const CTempFolder& scratch, const std::wstring& scenario)
+{
+    CLauncherStart start;
+    start.tempFolder = scratch / L"temp";
+    CreateDirectoryW(start.tempFolder.c_str(), nullptr);
+    start.scenario = scenario;
+    start.scenarioFile = scratch / L"scenario.txt";
+    start.clrLog = scratch / L"clr.log";
+    return start;
 }

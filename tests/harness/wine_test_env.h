@@ -100,3 +100,10 @@ std::wstring PlatformHresultText(HRESULT hr);
 std::vector<std::string> ReadClrLog(const std::wstring& path);
 std::vector<std::string> ClrLogProblems(const std::vector<std::string>& log);
 bool LogHas(const std::vector<std::string>& log, const std::string& prefix);
+
+// The running test's "Suite.Name", for scratch folders of its own.
+std::wstring CurrentTestName();
+
+// A start against the simulated runtime with everything kept in a scratch folder: TEMP is its "temp",
+// the scenario goes to "scenario.txt" and the call log to "clr.log".
+CLauncherStart ScenarioStart(const CTempFolder& scratch, const std::wstring& scenario);
