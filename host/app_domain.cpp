@@ -1,176 +1,147 @@
 // The application step: the domain "Entryway" over the content folder and the call of the managed entry.
 #include "app_domain.h"
 
-#include "launcher/error_report.h"
-#include "launcher/product.h"
+#include "base/error_report.h"
+#include "base/product.h"
+#include "base/unique_any.h"
 #include "pack/storage_extraction.h"
 
+namespace corvane
+{
 namespace
 {
-// Owns the argument array until it is destroyed.
-class CSafeArray
+const wchar_t c_szSetupFailure[] = L"Could not create the appdomain setup object.";
+const wchar_t c_szPrimaryDomainFailure[] = L"Could not create the primary appdomain.";
+const wchar_t c_szDefaultDomainFailure[] = L"Could not get the default application domain.";
+const wchar_t c_szEntryTypeFailure[] = L"Could not load the entry type from the application core assembly.";
+const wchar_t c_szEntryCallFailure[] =
+    L"Could not call the startup method on the entry type from the application core assembly.";
+
+// The _AppDomain of a domain object. A domain that does not offer it (or no object at all) is left null,
+// which the assembly load then reports as E_POINTER; any other failure of the query is reported here.
+HRESULT QueryAppDomain(IUnknown* pUnk, const wchar_t* szSentence, _AppDomainPtr& oAppDomain)
 {
-public:
-    explicit CSafeArray(SAFEARRAY* psa) : m_psa(psa) {}
-    CSafeArray(const CSafeArray&) = delete;
-    CSafeArray& operator=(const CSafeArray&) = delete;
-    ~CSafeArray() { Destroy(); }
-    void Destroy()
-    {
-        if (m_psa) SafeArrayDestroy(m_psa);
-        m_psa = nullptr;
-    }
-    SAFEARRAY* Get() const { return m_psa; }
+    if (!pUnk) return S_FALSE;
+    const HRESULT hr = pUnk->QueryInterface(IID__AppDomain, reinterpret_cast<void**>(&oAppDomain));
+    if (FAILED(hr) && hr != E_NOINTERFACE) return ReportHresult(hr, IErrorInfoPtr(), szSentence);
+    return S_OK;
+}
 
-private:
-    SAFEARRAY* m_psa;
-};
-
-// The domain over the content folder, with the product as its application name.
-_AppDomainPtr CreatePrimaryDomain(ICorRuntimeHostPtr oClrHost, const _bstr_t& bsBaseDir, HRESULT& hr)
+// The setup object with the content folder as application base and the product as application name.
+HRESULT CreateDomainSetup(ICorRuntimeHost* pClrHost, const _bstr_t& bsBaseDir, IAppDomainSetupPtr& oSetup)
 {
     IUnknownPtr oUnk;
-    hr = oClrHost->CreateDomainSetup(&oUnk);
-    if (FAILED(hr))
-    {
-        ReportHresult(hr, GetErrorInfoSource(oClrHost), L"Could not create the appdomain setup object.");
-        return _AppDomainPtr();
-    }
-    try
-    {
-        IAppDomainSetupPtr oSetup(oUnk);
-        CheckRuntimeCall(oSetup->put_ApplicationBase(bsBaseDir), oSetup, IID_IAppDomainSetup);
-        CheckRuntimeCall(oSetup->put_ApplicationName(_bstr_t(g_szProductName)), oSetup, IID_IAppDomainSetup);
+    HRESULT hr = pClrHost->CreateDomainSetup(&oUnk);
+    if (FAILED(hr)) return ReportHresult(hr, GetErrorInfoSource(pClrHost), c_szSetupFailure);
+    // An object without the setup interface, or none at all, has no properties to set: E_POINTER.
+    hr = oUnk ? oUnk->QueryInterface(IID_IAppDomainSetup, reinterpret_cast<void**>(&oSetup)) : E_POINTER;
+    if (hr == E_NOINTERFACE) hr = E_POINTER;
+    if (FAILED(hr)) return ReportHresult(hr, IErrorInfoPtr(), c_szSetupFailure);
 
-        hr = oClrHost->CreateDomainEx(L"Entryway", oSetup, nullptr, &oUnk);
-    }
-    catch (const _com_error& error)
-    {
-        ReportComError(error, L"Could not create the appdomain setup object.");
-        hr = error.Error();
-        return _AppDomainPtr();
-    }
-    if (FAILED(hr))
-    {
-        ReportHresult(hr, GetErrorInfoSource(oClrHost), L"Could not create the primary appdomain.");
-        return _AppDomainPtr();
-    }
-    try
-    {
-        return _AppDomainPtr(oUnk);
-    }
-    catch (const _com_error& error)
-    {
-        ReportComError(error, L"Could not create the primary appdomain.");
-        hr = error.Error();
-        return _AppDomainPtr();
-    }
+    hr = oSetup->put_ApplicationBase(bsBaseDir);
+    if (FAILED(hr)) return ReportHresult(hr, GetCallErrorInfo(oSetup, IID_IAppDomainSetup), c_szSetupFailure);
+    hr = oSetup->put_ApplicationName(_bstr_t(g_szProductName));
+    if (FAILED(hr)) return ReportHresult(hr, GetCallErrorInfo(oSetup, IID_IAppDomainSetup), c_szSetupFailure);
+    return S_OK;
+}
+
+// The domain over the content folder, with the product as its application name.
+HRESULT CreatePrimaryDomain(ICorRuntimeHost* pClrHost, const _bstr_t& bsBaseDir, _AppDomainPtr& oAppDomain)
+{
+    IAppDomainSetupPtr oSetup;
+    RETURN_IF_FAILED(CreateDomainSetup(pClrHost, bsBaseDir, oSetup));
+    IUnknownPtr oUnk;
+    const HRESULT hr = pClrHost->CreateDomainEx(L"Entryway", oSetup, nullptr, &oUnk);
+    if (FAILED(hr)) return ReportHresult(hr, GetErrorInfoSource(pClrHost), c_szPrimaryDomainFailure);
+    return QueryAppDomain(oUnk, c_szPrimaryDomainFailure, oAppDomain);
 }
 
 // The default domain, whose settings then decide where the assembly is looked for.
-_AppDomainPtr GetDefaultAppDomain(ICorRuntimeHostPtr oClrHost, HRESULT& hr)
+HRESULT GetDefaultAppDomain(ICorRuntimeHost* pClrHost, _AppDomainPtr& oAppDomain)
 {
     IUnknownPtr unkAppDomain;
-    hr = oClrHost->GetDefaultDomain(&unkAppDomain);
-    try
-    {
-        if (SUCCEEDED(hr)) return _AppDomainPtr(unkAppDomain);
-    }
-    catch (const _com_error& error)
-    {
-        hr = error.Error();
-        ReportComError(error, L"Could not get the default application domain.");
-        return _AppDomainPtr();
-    }
-    ReportHresult(hr, GetErrorInfoSource(oClrHost), L"Could not get the default application domain.");
-    return _AppDomainPtr();
+    const HRESULT hr = pClrHost->GetDefaultDomain(&unkAppDomain);
+    if (FAILED(hr)) return ReportHresult(hr, GetErrorInfoSource(pClrHost), c_szDefaultDomainFailure);
+    return QueryAppDomain(unkAppDomain, c_szDefaultDomainFailure, oAppDomain);
 }
 
-// Calls the entry method with the product name and the splash window; its result as an integer.
-int InvokeEntryMethod(_TypePtr oType)
+// The entry type of the core assembly, loaded into the domain. A missing domain or assembly (a call
+// that succeeded without its object) fails the step that needs it, with E_POINTER.
+HRESULT LoadEntryType(_AppDomain* pAppDomain, _TypePtr& oType)
 {
-    CSafeArray args(SafeArrayCreateVector(VT_VARIANT, 0, 2));
-    if (!args.Get()) throw _com_error(E_OUTOFMEMORY);
+    const _bstr_t bsAssName(CORVANE_ENTRY_ASSEMBLY);
+    const _bstr_t bsAssemblyFailure =
+        L"Could not load the application core assembly " + Quoted(bsAssName) + L".";
+    if (!pAppDomain) return ReportHresult(E_POINTER, IErrorInfoPtr(), bsAssemblyFailure);
+    _AssemblyPtr oAssembly;
+    HRESULT hr = pAppDomain->Load_2(bsAssName, &oAssembly);
+    if (FAILED(hr)) return ReportHresult(hr, GetCallErrorInfo(pAppDomain, IID__AppDomain), bsAssemblyFailure);
 
+    if (!oAssembly) return ReportHresult(E_POINTER, IErrorInfoPtr(), c_szEntryTypeFailure);
+    hr = oAssembly->GetType_3(_bstr_t(CORVANE_ENTRY_TYPE), 1, &oType);
+    if (FAILED(hr))
+        return ReportHresult(hr, GetCallErrorInfo(oAssembly, IID__Assembly), c_szEntryTypeFailure);
+    return S_OK;
+}
+
+// The argument array of the entry method: the product name and the splash window (or 0).
+HRESULT BuildEntryArguments(CUniqueSafeArray& args)
+{
+    args.Reset(SafeArrayCreateVector(VT_VARIANT, 0, 2));
+    if (!args.IsValid()) return E_OUTOFMEMORY;
     LONG index = 0;
     _variant_t vtAssemblyName(g_szProductName);
-    _com_util::CheckError(SafeArrayPutElement(args.Get(), &index, &vtAssemblyName));
+    RETURN_IF_FAILED(SafeArrayPutElement(args.Get(), &index, &vtAssemblyName));
     index = 1;
     // The handle is widened with sign extension, as a pointer-sized value converts to 64 bits.
     _variant_t vtHwnd(
         static_cast<ULONGLONG>(static_cast<LONGLONG>(reinterpret_cast<LONG_PTR>(GetMessageBoxOwner()))));
-    _com_util::CheckError(SafeArrayPutElement(args.Get(), &index, &vtHwnd));
+    return SafeArrayPutElement(args.Get(), &index, &vtHwnd);
+}
+
+// Calls the entry method with the product name and the splash window; its result as an integer.
+HRESULT InvokeEntryMethod(_Type* pType, int& nResult)
+{
+    if (!pType) return ReportHresult(E_POINTER, IErrorInfoPtr(), c_szEntryCallFailure);
+    CUniqueSafeArray args;
+    HRESULT hr = BuildEntryArguments(args);
+    if (FAILED(hr)) return ReportHresult(hr, IErrorInfoPtr(), c_szEntryCallFailure);
 
     VARIANT vtEmpty;
     VariantInit(&vtEmpty);
     _variant_t vtRetval;
-    CheckRuntimeCall(
-        oType->InvokeMember_3(_bstr_t(CORVANE_ENTRY_METHOD), 0x118, nullptr, vtEmpty, args.Get(), &vtRetval),
-        oType, IID__Type);
-    args.Destroy();
+    hr = pType->InvokeMember_3(_bstr_t(CORVANE_ENTRY_METHOD), 0x118, nullptr, vtEmpty, args.Get(), &vtRetval);
+    if (FAILED(hr)) return ReportHresult(hr, GetCallErrorInfo(pType, IID__Type), c_szEntryCallFailure);
+    args.Reset();
 
-    if (vtRetval.vt != VT_INT) vtRetval.ChangeType(VT_INT);
-    return vtRetval.intVal;
+    if (vtRetval.vt != VT_INT) hr = VariantChangeType(&vtRetval, &vtRetval, 0, VT_INT);
+    if (FAILED(hr)) return ReportHresult(hr, IErrorInfoPtr(), c_szEntryCallFailure);
+    nResult = vtRetval.intVal;
+    return S_OK;
 }
 } // namespace
 
 HRESULT RunManagedApplication(ICorRuntimeHostPtr oClrHost)
 {
     HRESULT hr = oClrHost->Start();
-    if (FAILED(hr))
-    {
-        ReportHresult(hr, GetErrorInfoSource(oClrHost), L"The CLR could not be started.");
-        return hr;
-    }
+    if (FAILED(hr)) return ReportHresult(hr, GetErrorInfoSource(oClrHost), L"The CLR could not be started.");
 
-    const _bstr_t bsBaseDir = PrepareProductContent();
-    _AppDomainPtr oAppDomain = bsBaseDir.length() != 0 ? CreatePrimaryDomain(oClrHost, bsBaseDir, hr)
-                                                       : GetDefaultAppDomain(oClrHost, hr);
-    if (FAILED(hr)) return hr;
-
-    const _bstr_t bsAssName(CORVANE_ENTRY_ASSEMBLY);
-    _AssemblyPtr oAssembly;
-    try
-    {
-        CheckRuntimeCall(oAppDomain->Load_2(bsAssName, &oAssembly), oAppDomain, IID__AppDomain);
-    }
-    catch (const _com_error& error)
-    {
-        ReportComError(error,
-                       L"Could not load the application core assembly \x201C" + bsAssName + L"\x201D.");
-        return error.Error();
-    }
+    // Content that could not be unpacked (reported) leaves the default domain, as when there is none.
+    _bstr_t bsBaseDir;
+    _AppDomainPtr oAppDomain;
+    if (PrepareProductContent(bsBaseDir) == S_OK)
+        RETURN_IF_FAILED(CreatePrimaryDomain(oClrHost, bsBaseDir, oAppDomain));
+    else
+        RETURN_IF_FAILED(GetDefaultAppDomain(oClrHost, oAppDomain));
 
     _TypePtr oType;
-    try
-    {
-        CheckRuntimeCall(oAssembly->GetType_3(_bstr_t(CORVANE_ENTRY_TYPE), 1, &oType), oAssembly,
-                         IID__Assembly);
-    }
-    catch (const _com_error& error)
-    {
-        ReportComError(error, L"Could not load the entry type from the application core assembly.");
-        return error.Error();
-    }
-
+    RETURN_IF_FAILED(LoadEntryType(oAppDomain, oType));
     int nResult = 0;
-    try
-    {
-        nResult = InvokeEntryMethod(oType);
-    }
-    catch (const _com_error& error)
-    {
-        ReportComError(error,
-                       L"Could not call the startup method on the entry type from the application core "
-                       L"assembly.");
-        return error.Error();
-    }
+    RETURN_IF_FAILED(InvokeEntryMethod(oType, nResult));
 
     hr = oClrHost->Stop();
     if (FAILED(hr))
-    {
-        ReportHresult(hr, GetErrorInfoSource(oClrHost), L"The CLR could not be terminated.");
-        return hr;
-    }
+        return ReportHresult(hr, GetErrorInfoSource(oClrHost), L"The CLR could not be terminated.");
     return nResult;
 }
+} // namespace corvane

@@ -1,13 +1,15 @@
 // Runtime binding through the shim's meta host (version 4) or its flat exports (version 2).
 #include "clr_binding.h"
 
-#include "launcher/error_report.h"
+#include "base/error_report.h"
 #include "requirements/runtime_requirements_dialog.h"
 
 #include <algorithm>
 #include <utility>
 #include <vector>
 
+namespace corvane
+{
 namespace
 {
 typedef HRESULT(WINAPI* PfnClrCreateInstance)(REFCLSID clsid, REFIID riid, LPVOID* ppInterface);
@@ -24,10 +26,12 @@ const wchar_t c_szV4Headline[] =
     L"There were problems loading the Common Language Runtime through v4 interfaces.";
 const wchar_t c_szV2Headline[] =
     L"There were problems loading the Common Language Runtime through v2 interfaces.";
+const wchar_t c_szNoRuntimeHost[] = L"The selected runtime failed to provide the ICorRuntimeHost interface.";
 
-_bstr_t DetailedMessage(const wchar_t* szHeadline, const wchar_t* szDetail)
+// A binding message: the route's headline, two line feeds and what went wrong.
+HRESULT ReportBindFailure(const wchar_t* szHeadline, HRESULT hr, IUnknown* pSource, const wchar_t* szDetail)
 {
-    return _bstr_t(szHeadline) + L"\n\n" + szDetail;
+    return ReportHresult(hr, GetErrorInfoSource(pSource), _bstr_t(szHeadline) + L"\n\n" + szDetail);
 }
 
 // A call that succeeded without giving its object still fails the binding, with E_POINTER.
@@ -36,32 +40,26 @@ HRESULT FailureCode(HRESULT hr)
     return FAILED(hr) ? hr : E_POINTER;
 }
 
-CClrBindResult ReportV4Failure(HRESULT hr, IUnknown* pSource, const wchar_t* szDetail)
+// The runtime's version as its version text gives it.
+HRESULT GetRuntimeInfoVersion(ICLRRuntimeInfo* pRuntimeInfo, CVersion4& ver)
 {
-    ReportHresult(hr, GetErrorInfoSource(pSource), DetailedMessage(c_szV4Headline, szDetail));
-    return CClrBindResult(hr);
+    wchar_t szVersion[4096];
+    DWORD dwChars = 4096;
+    RETURN_IF_FAILED(pRuntimeInfo->GetVersionString(szVersion, &dwChars));
+    szVersion[4095] = L'\0';
+    ver = CVersion4::ParseVersionString(szVersion);
+    return S_OK;
 }
 
-CClrBindResult BindNewestRuntime(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNetfxRequired)
+// Every installed runtime with its version, in the enumerator's order.
+HRESULT ListInstalledRuntimes(ICLRMetaHost* pMetaHost,
+                              std::vector<std::pair<ICLRRuntimeInfoPtr, CVersion4>>& arRuntimeInfos)
 {
-    const auto pfnClrCreateInstance = GetShimExport<PfnClrCreateInstance>(hmodMscoree, "CLRCreateInstance");
-    if (!pfnClrCreateInstance) return CClrBindResult(S_FALSE);
-
-    ICLRMetaHostPtr oMetaHost;
-    HRESULT hr =
-        pfnClrCreateInstance(CLSID_CLRMetaHost, IID_ICLRMetaHost, reinterpret_cast<void**>(&oMetaHost));
-    if (hr == E_NOTIMPL) return CClrBindResult(S_FALSE);
-    if (FAILED(hr) || !oMetaHost)
-        return ReportV4Failure(FailureCode(hr), nullptr,
-                               L"MsCorEE failed to provide an instance of the CLR Meta Host.");
-
     IEnumUnknownPtr oEnum;
-    hr = oMetaHost->EnumerateInstalledRuntimes(&oEnum);
+    HRESULT hr = pMetaHost->EnumerateInstalledRuntimes(&oEnum);
     if (FAILED(hr) || !oEnum)
-        return ReportV4Failure(FailureCode(hr), oMetaHost,
-                               L"The MsCorEE CLR Meta Host failed to enumerate the available runtimes.");
-
-    std::vector<std::pair<ICLRRuntimeInfoPtr, CVersion4>> arRuntimeInfos;
+        return ReportBindFailure(c_szV4Headline, FailureCode(hr), pMetaHost,
+                                 L"The MsCorEE CLR Meta Host failed to enumerate the available runtimes.");
     ICLRRuntimeInfoPtr oRuntimeInfo;
     ULONG celt = 0;
     for (;;)
@@ -69,124 +67,108 @@ CClrBindResult BindNewestRuntime(HMODULE hmodMscoree, CVersion4 verClrRequired, 
         // The enumerator's elements are runtime information objects as they come, without a query.
         hr = oEnum->Next(1, reinterpret_cast<IUnknown**>(&oRuntimeInfo), &celt);
         if (hr != S_OK || celt == 0) break;
-        arRuntimeInfos.emplace_back(oRuntimeInfo, GetRuntimeInfoVersion(oRuntimeInfo));
+        CVersion4 ver;
+        const HRESULT hrVersion = GetRuntimeInfoVersion(oRuntimeInfo, ver);
+        // A runtime whose version cannot be read ends the binding; it is not skipped.
+        if (FAILED(hrVersion)) return ReportHresult(hrVersion, IErrorInfoPtr(), c_szV4Headline);
+        arRuntimeInfos.emplace_back(oRuntimeInfo, ver);
     }
     if (FAILED(hr))
-        return ReportV4Failure(
-            hr, oEnum,
-            L"The enumeration of availabe runtimes in the MsCorEE CLR Meta Host could not be "
-            L"completed.");
+        return ReportBindFailure(
+            c_szV4Headline, hr, oEnum,
+            L"The enumeration of availabe runtimes in the MsCorEE CLR Meta Host could not be completed.");
+    return S_OK;
+}
+
+// The newest runtime must meet the minimum; otherwise the requirements dialog explains it.
+HRESULT CheckNewestRuntime(CVersion4 verNewest, CVersion4 verClrRequired, CVersion4 verNetfxRequired)
+{
+    return verNewest < verClrRequired
+               ? ExplainMissingRuntime(verNewest, verClrRequired, verNetfxRequired, E_FAIL)
+               : S_OK;
+}
+} // namespace
+
+HRESULT BindClrV4(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNetfxRequired,
+                  CClrBindResult& clrresult)
+{
+    const auto pfnClrCreateInstance = GetShimExport<PfnClrCreateInstance>(hmodMscoree, "CLRCreateInstance");
+    if (!pfnClrCreateInstance) return S_FALSE;
+
+    ICLRMetaHostPtr oMetaHost;
+    const HRESULT hr =
+        pfnClrCreateInstance(CLSID_CLRMetaHost, IID_ICLRMetaHost, reinterpret_cast<void**>(&oMetaHost));
+    if (hr == E_NOTIMPL) return S_FALSE;
+    if (FAILED(hr) || !oMetaHost)
+        return ReportBindFailure(c_szV4Headline, FailureCode(hr), nullptr,
+                                 L"MsCorEE failed to provide an instance of the CLR Meta Host.");
+
+    std::vector<std::pair<ICLRRuntimeInfoPtr, CVersion4>> arRuntimeInfos;
+    RETURN_IF_FAILED(ListInstalledRuntimes(oMetaHost, arRuntimeInfos));
     if (arRuntimeInfos.empty())
     {
-        ReportHresult(
-            E_FAIL, IErrorInfoPtr(),
-            DetailedMessage(c_szV4Headline, L"The MsCorEE CLR Meta Host has no available runtimes."));
-        return CClrBindResult(E_UNEXPECTED);
+        // The box names E_FAIL, the binding ends with E_UNEXPECTED.
+        ReportBindFailure(c_szV4Headline, E_FAIL, nullptr,
+                          L"The MsCorEE CLR Meta Host has no available runtimes.");
+        return E_UNEXPECTED;
     }
 
     std::sort(arRuntimeInfos.begin(), arRuntimeInfos.end(),
               [](const auto& a, const auto& b) { return a.second < b.second; });
     // Sorted ascending: a runtime is chosen exactly when the newest one meets the minimum.
-    const auto& newest = arRuntimeInfos.back();
-    if (newest.second < verClrRequired)
-    {
-        ShowRuntimeRequirementsDialog(newest.second, CVersion4(), FALSE, verClrRequired, verNetfxRequired);
-        return CClrBindResult(E_FAIL);
-    }
-    const ICLRRuntimeInfoPtr oClrInfoSelected = newest.first;
-    const CVersion4 verClrInfoSelected = newest.second;
+    RETURN_IF_FAILED(CheckNewestRuntime(arRuntimeInfos.back().second, verClrRequired, verNetfxRequired));
+    const ICLRRuntimeInfoPtr oClrInfoSelected = arRuntimeInfos.back().first;
+    const CVersion4 verClrInfoSelected = arRuntimeInfos.back().second;
     arRuntimeInfos.clear();
 
     ICorRuntimeHostPtr oClrHost;
-    hr = oClrInfoSelected->GetInterface(CLSID_CorRuntimeHost, IID_ICorRuntimeHost,
-                                        reinterpret_cast<void**>(&oClrHost));
-    if (FAILED(hr) || !oClrHost)
-        return ReportV4Failure(FailureCode(hr), oClrInfoSelected,
-                               L"The selected runtime failed to provide the ICorRuntimeHost interface.");
-    return CClrBindResult(S_OK, verClrInfoSelected, oClrHost);
+    const HRESULT hrHost = oClrInfoSelected->GetInterface(CLSID_CorRuntimeHost, IID_ICorRuntimeHost,
+                                                          reinterpret_cast<void**>(&oClrHost));
+    if (FAILED(hrHost) || !oClrHost)
+        return ReportBindFailure(c_szV4Headline, FailureCode(hrHost), oClrInfoSelected, c_szNoRuntimeHost);
+    clrresult.verClr = verClrInfoSelected;
+    clrresult.oClrHost = oClrHost;
+    return S_OK;
 }
 
-CClrBindResult BindInstalledRuntime(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNetfxRequired)
+HRESULT BindClrV2(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNetfxRequired,
+                  CClrBindResult& clrresult)
 {
     const auto pfnGetCorVersion = GetShimExport<PfnGetCorVersion>(hmodMscoree, "GetCORVersion");
-    if (!pfnGetCorVersion) return CClrBindResult(S_FALSE);
+    if (!pfnGetCorVersion) return S_FALSE;
 
     wchar_t szVersion[256] = {};
     DWORD nCchVersion = 256;
     HRESULT hr = pfnGetCorVersion(szVersion, 256, &nCchVersion);
     if (FAILED(hr))
-    {
-        ReportHresult(
-            hr, IErrorInfoPtr(),
-            DetailedMessage(c_szV2Headline, L"MsCorEE failed to return the version of the installed CLR."));
-        return CClrBindResult(hr);
-    }
+        return ReportBindFailure(c_szV2Headline, hr, nullptr,
+                                 L"MsCorEE failed to return the version of the installed CLR.");
     szVersion[255] = L'\0'; // the text must end within the buffer whatever the shim wrote
 
     const CVersion4 dwMaxVersion = CVersion4::ParseVersionString(szVersion);
-    if (dwMaxVersion < verClrRequired)
-    {
-        ShowRuntimeRequirementsDialog(dwMaxVersion, CVersion4(), FALSE, verClrRequired, verNetfxRequired);
-        return CClrBindResult(E_FAIL);
-    }
+    RETURN_IF_FAILED(CheckNewestRuntime(dwMaxVersion, verClrRequired, verNetfxRequired));
 
     const auto pfnCorBindToRuntime = GetShimExport<PfnCorBindToRuntime>(hmodMscoree, "CorBindToRuntime");
     if (!pfnCorBindToRuntime)
-    {
-        ReportHresult(
-            E_NOINTERFACE, IErrorInfoPtr(),
-            DetailedMessage(c_szV2Headline, L"MsCorEE is missing the CorBindToRuntime exported function."));
-        return CClrBindResult(E_NOINTERFACE);
-    }
+        return ReportBindFailure(c_szV2Headline, E_NOINTERFACE, nullptr,
+                                 L"MsCorEE is missing the CorBindToRuntime exported function.");
 
     IUnknownPtr oUnk;
     hr = pfnCorBindToRuntime(szVersion, nullptr, CLSID_CorRuntimeHost, IID_ICorRuntimeHost,
                              reinterpret_cast<void**>(&oUnk));
-    const ICorRuntimeHostPtr oClrHost(oUnk); // E_NOINTERFACE leaves it null; other failures raise
+    ICorRuntimeHostPtr oClrHost;
+    if (oUnk)
+    {
+        // An object without the interface leaves no host; any other failure of the query ends the binding.
+        const HRESULT hrQuery =
+            oUnk->QueryInterface(IID_ICorRuntimeHost, reinterpret_cast<void**>(&oClrHost));
+        if (FAILED(hrQuery) && hrQuery != E_NOINTERFACE)
+            return ReportHresult(hrQuery, IErrorInfoPtr(), c_szV2Headline);
+    }
     if (FAILED(hr) || !oClrHost)
-    {
-        ReportHresult(
-            FailureCode(hr), IErrorInfoPtr(),
-            DetailedMessage(c_szV2Headline,
-                            L"The selected runtime failed to provide the ICorRuntimeHost interface."));
-        return CClrBindResult(FailureCode(hr));
-    }
-    return CClrBindResult(S_OK, dwMaxVersion, oClrHost);
+        return ReportBindFailure(c_szV2Headline, FailureCode(hr), nullptr, c_szNoRuntimeHost);
+    clrresult.verClr = dwMaxVersion;
+    clrresult.oClrHost = oClrHost;
+    return S_OK;
 }
-} // namespace
-
-CVersion4 GetRuntimeInfoVersion(ICLRRuntimeInfoPtr oRuntimeInfo)
-{
-    wchar_t szVersion[4096];
-    DWORD dwChars = 4096;
-    const HRESULT hr = oRuntimeInfo->GetVersionString(szVersion, &dwChars);
-    if (FAILED(hr)) throw _com_error(hr);
-    szVersion[4095] = L'\0';
-    return CVersion4::ParseVersionString(szVersion);
-}
-
-CClrBindResult BindClrV4(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNetfxRequired)
-{
-    try
-    {
-        return BindNewestRuntime(hmodMscoree, verClrRequired, verNetfxRequired);
-    }
-    catch (const _com_error& error)
-    {
-        ReportComError(error, c_szV4Headline);
-        return CClrBindResult(error.Error());
-    }
-}
-
-CClrBindResult BindClrV2(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNetfxRequired)
-{
-    try
-    {
-        return BindInstalledRuntime(hmodMscoree, verClrRequired, verNetfxRequired);
-    }
-    catch (const _com_error& error)
-    {
-        ReportComError(error, c_szV2Headline);
-        return CClrBindResult(error.Error());
-    }
-}
+} // namespace corvane

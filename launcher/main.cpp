@@ -4,6 +4,8 @@
 #include "splash/splash_window.h"
 #include "startup_guard.h"
 
+namespace corvane
+{
 namespace
 {
 template <class TProc> TProc GetKernelExport(const char* szName)
@@ -39,8 +41,9 @@ int LauncherMain(HINSTANCE hInstance, LPWSTR, int)
     RestrictLibrarySearch();
     return RunGuardedStartup(RunStartup, hInstance);
 }
+} // namespace corvane
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR pszCmdLine, int nCmdShow)
 {
-    return LauncherMain(hInstance, pszCmdLine, nCmdShow);
+    return corvane::LauncherMain(hInstance, pszCmdLine, nCmdShow);
 }

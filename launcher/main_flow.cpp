@@ -1,12 +1,15 @@
 // The main flow: load the runtime shim, bind a runtime, check the framework, run the application.
 #include "main_flow.h"
 
+#include "base/error_report.h"
+#include "base/product.h"
 #include "host/app_domain.h"
 #include "host/clr_binding.h"
-#include "product.h"
 #include "requirements/framework_survey.h"
 #include "requirements/runtime_requirements_dialog.h"
 
+namespace corvane
+{
 namespace
 {
 // The shim from the system folder only: a "mscoree.dll" planted beside a downloaded executable, or in
@@ -37,25 +40,15 @@ HRESULT LoadAndRunApplication()
 
     const HMODULE hmodMscoree = LoadRuntimeShim();
     if (!hmodMscoree)
-    {
-        ShowRuntimeRequirementsDialog(CVersion4(), CVersion4(), FALSE, verClrRequired, verNetfxRequired);
-        return E_NOINTERFACE;
-    }
+        return ExplainMissingRuntime(CVersion4(), verClrRequired, verNetfxRequired, E_NOINTERFACE);
 
-    CClrBindResult clrresult = BindClrV4(hmodMscoree, verClrRequired, verNetfxRequired);
-    if (!clrresult.oClrHost)
-    {
-        if (FAILED(clrresult.hr)) return clrresult.hr;
-        clrresult = BindClrV2(hmodMscoree, verClrRequired, verNetfxRequired);
-        if (!clrresult.oClrHost)
-        {
-            if (FAILED(clrresult.hr)) return clrresult.hr;
-            ShowRuntimeRequirementsDialog(CVersion4(), CVersion4(), FALSE, verClrRequired, verNetfxRequired);
-            return E_FAIL;
-        }
-    }
+    CClrBindResult clrresult;
+    HRESULT hr = BindClrV4(hmodMscoree, verClrRequired, verNetfxRequired, clrresult);
+    if (hr == S_FALSE) hr = BindClrV2(hmodMscoree, verClrRequired, verNetfxRequired, clrresult);
+    if (hr == S_FALSE) return ExplainMissingRuntime(CVersion4(), verClrRequired, verNetfxRequired, E_FAIL);
+    RETURN_IF_FAILED(hr);
 
-    const HRESULT hr = CheckFrameworkRequirement(verClrRequired, verNetfxRequired, clrresult.verClr);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(CheckFrameworkRequirement(verClrRequired, verNetfxRequired, clrresult.verClr));
     return RunManagedApplication(clrresult.oClrHost);
 }
+} // namespace corvane

@@ -1,10 +1,12 @@
 // The exit-code convention of the process entry.
 #include "startup_guard.h"
 
-#include "error_report.h"
+#include "base/error_report.h"
 
 #include <new>
 
+namespace corvane
+{
 namespace
 {
 int ExitCodeOf(long n)
@@ -58,3 +60,4 @@ int RunGuardedStartup(HRESULT (*pfnStartup)(HINSTANCE), HINSTANCE hInstance)
         return E_UNEXPECTED;
     }
 }
+} // namespace corvane

@@ -1,15 +1,52 @@
 // The content cache folder: the temporary folder, then Skarnveld\Corvane\v<version>\ProductContentCache.
 #include "content_cache.h"
 
-#include "launcher/error_report.h"
-#include "launcher/product.h"
+#include "base/error_report.h"
+#include "base/product.h"
 
 #include <shlobj.h>
 #include <cwchar>
 
-_bstr_t Quoted(const _bstr_t& bsText)
+namespace corvane
 {
-    return L"\x201C" + bsText + L"\x201D";
+_bstr_t GetContentCacheFolderBelow(const wchar_t* szTempFolder)
+{
+    const size_t len = wcslen(szTempFolder);
+    _bstr_t bsFolder(szTempFolder);
+    if (len == 0 || szTempFolder[len - 1] != L'\\') bsFolder += L"\\";
+    return bsFolder + g_szMakerName + L"\\" + g_szProductName + L"\\v" + CORVANE_VERSION_TEXT +
+           L"\\ProductContentCache";
+}
+
+HRESULT GetProductContentCacheFolder(_bstr_t& bsFolder)
+{
+    wchar_t szPath[MAX_PATH + 1];
+    const DWORD dwLength = GetTempPathW(MAX_PATH, szPath);
+    if (dwLength == 0) return ReportWin32Error(GetLastError(), L"Could not get the TEMP folder path.");
+    // A longer path was not written: the buffer holds nothing defined, so it must not be read.
+    if (dwLength >= MAX_PATH)
+        return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE, L"Could not get the TEMP folder path.");
+    if (szPath[0] == L'\0') return S_FALSE;
+
+    bsFolder = GetContentCacheFolderBelow(szPath);
+    return CreateCacheFolder(bsFolder, L"Could not create the product content cache folder at ");
+}
+
+HRESULT CreateCacheFolder(const _bstr_t& bsFolder, const wchar_t* szSentenceStart)
+{
+    const int nResult = SHCreateDirectory(nullptr, bsFolder);
+    if (nResult == ERROR_SUCCESS || nResult == ERROR_FILE_EXISTS || nResult == ERROR_ALREADY_EXISTS)
+        return S_OK;
+    // The box shows the code as the result code it is; the step ends with it as a failing HRESULT.
+    ReportHresult(nResult, IErrorInfoPtr(), szSentenceStart + Quoted(bsFolder) + L".");
+    return HRESULT_FROM_WIN32(nResult);
+}
+
+bool IsFileUpToDate(const _bstr_t& bsPath, ULARGE_INTEGER size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attrs = {};
+    return GetFileAttributesExW(bsPath, GetFileExInfoStandard, &attrs) &&
+           attrs.nFileSizeHigh == size.HighPart && attrs.nFileSizeLow == size.LowPart;
 }
 
 bool WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData, DWORD& dwError)
@@ -24,36 +61,4 @@ bool WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData, DWORD& dwE
     dwError = ERROR_DISK_FULL;
     return dwWritten == cbData;
 }
-
-_bstr_t GetProductContentCacheFolder()
-{
-    wchar_t szPath[MAX_PATH + 1];
-    const DWORD dwLength = GetTempPathW(MAX_PATH, szPath);
-    if (dwLength == 0)
-    {
-        ReportWin32Error(GetLastError(), L"Could not get the TEMP folder path.");
-        return _bstr_t();
-    }
-    // A longer path was not written: the buffer holds nothing defined, so it must not be read.
-    if (dwLength >= MAX_PATH)
-    {
-        ReportWin32Error(ERROR_FILENAME_EXCED_RANGE, L"Could not get the TEMP folder path.");
-        return _bstr_t();
-    }
-    if (szPath[0] == L'\0') return _bstr_t();
-
-    const size_t len = wcsnlen(szPath, MAX_PATH + 1);
-    _bstr_t bsFolder(szPath);
-    if (szPath[len - 1] != L'\\') bsFolder += L"\\";
-    bsFolder += _bstr_t(g_szMakerName) + L"\\" + g_szProductName + L"\\v" + CORVANE_VERSION_TEXT +
-                L"\\ProductContentCache";
-
-    const int nResult = SHCreateDirectory(nullptr, bsFolder);
-    if (nResult != ERROR_SUCCESS && nResult != ERROR_FILE_EXISTS && nResult != ERROR_ALREADY_EXISTS)
-    {
-        ReportHresult(nResult, IErrorInfoPtr(),
-                      L"Could not create the product content cache folder at " + Quoted(bsFolder) + L".");
-        return _bstr_t();
-    }
-    return bsFolder;
-}
+} // namespace corvane

@@ -1,14 +1,15 @@
 // Storage tree extraction: every stream of the pack becomes a file, every sub-storage a folder.
 #pragma once
 
-#include "launcher/com_support.h"
+#include "base/com_support.h"
 
-// The cache folder in which the whole pack lies unpacked, or empty when that could not be done.
-_bstr_t PrepareProductContent();
+namespace corvane
+{
+// The cache folder in which the whole pack lies unpacked: S_OK with the folder; S_FALSE when there is
+// nothing to unpack (no pack, or no temporary folder), silently; otherwise the first failure, reported.
+HRESULT PrepareProductContent(_bstr_t& bsContentFolder);
 
-// True when every element below the storage was extracted or found up to date; false at the first
-// failure, which has been reported.
-bool ExtractStorageTree(IStoragePtr oStorage, _bstr_t bsFolder);
-
-// The element's own file name from the name a storage reports, or empty when it cannot be one.
-_bstr_t GetElementFileName(const wchar_t* szReportedName);
+// S_OK when every element below the storage was extracted or found up to date; otherwise the first
+// failure, reported.
+HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder);
+} // namespace corvane

@@ -1,32 +1,20 @@
 // The framework check and the survey of "SOFTWARE\Microsoft\NET Framework Setup\NDP".
 #include "framework_survey.h"
 
+#include "base/unique_any.h"
 #include "runtime_requirements_dialog.h"
 
+namespace corvane
+{
 namespace
 {
 const wchar_t c_szNdpKey[] = L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP";
 
-// Owns an open registry key.
-class CRegKey
+// Opens a subkey for reading; the owner closes it.
+LONG OpenKey(HKEY hkeyParent, const wchar_t* szSubkey, CUniqueHKey& hkey)
 {
-public:
-    CRegKey() = default;
-    CRegKey(const CRegKey&) = delete;
-    CRegKey& operator=(const CRegKey&) = delete;
-    ~CRegKey()
-    {
-        if (m_hkey) RegCloseKey(m_hkey);
-    }
-    LONG Open(HKEY hkeyParent, const wchar_t* szSubkey)
-    {
-        return RegOpenKeyExW(hkeyParent, szSubkey, 0, KEY_READ, &m_hkey);
-    }
-    operator HKEY() const { return m_hkey; }
-
-private:
-    HKEY m_hkey = nullptr;
-};
+    return RegOpenKeyExW(hkeyParent, szSubkey, 0, KEY_READ, hkey.Put());
+}
 
 // True when the key's "Install" value reads as a non-zero 4-byte number.
 bool HasInstallFlag(HKEY hkey)
@@ -61,16 +49,17 @@ void ReadVersionValue(HKEY hkey, CVersion4& ver)
 // True when the version named by the subkey is installed directly or in its full edition.
 bool ReadInstalledVersion(HKEY hkeyRoot, const wchar_t* szName, CVersion4& ver)
 {
-    CRegKey hkeyVersion;
-    if (hkeyVersion.Open(hkeyRoot, szName) != ERROR_SUCCESS) return false;
-    if (HasInstallFlag(hkeyVersion))
+    CUniqueHKey hkeyVersion;
+    if (OpenKey(hkeyRoot, szName, hkeyVersion) != ERROR_SUCCESS) return false;
+    if (HasInstallFlag(hkeyVersion.Get()))
     {
-        ReadVersionValue(hkeyVersion, ver);
+        ReadVersionValue(hkeyVersion.Get(), ver);
         return true;
     }
-    CRegKey hkeyFull;
-    if (hkeyFull.Open(hkeyVersion, L"Full") != ERROR_SUCCESS || !HasInstallFlag(hkeyFull)) return false;
-    ReadVersionValue(hkeyFull, ver);
+    CUniqueHKey hkeyFull;
+    if (OpenKey(hkeyVersion.Get(), L"Full", hkeyFull) != ERROR_SUCCESS || !HasInstallFlag(hkeyFull.Get()))
+        return false;
+    ReadVersionValue(hkeyFull.Get(), ver);
     return true;
 }
 } // namespace
@@ -83,8 +72,8 @@ CVersion4 ParseRegistryKeyName(const wchar_t* szName)
 
 CVersion4 FindMaximumInstalledFramework()
 {
-    CRegKey hkeyNetfxes;
-    if (hkeyNetfxes.Open(HKEY_LOCAL_MACHINE, c_szNdpKey) != ERROR_SUCCESS) return CVersion4();
+    CUniqueHKey hkeyNetfxes;
+    if (OpenKey(HKEY_LOCAL_MACHINE, c_szNdpKey, hkeyNetfxes) != ERROR_SUCCESS) return CVersion4();
 
     CVersion4 verMaxFound;
     for (DWORD dwIndex = 0; dwIndex < 4096; ++dwIndex)
@@ -92,13 +81,13 @@ CVersion4 FindMaximumInstalledFramework()
         wchar_t szName[260];
         DWORD nCchName = 260;
         const LONG lResult =
-            RegEnumKeyExW(hkeyNetfxes, dwIndex, szName, &nCchName, nullptr, nullptr, nullptr, nullptr);
+            RegEnumKeyExW(hkeyNetfxes.Get(), dwIndex, szName, &nCchName, nullptr, nullptr, nullptr, nullptr);
         if (lResult == ERROR_NO_MORE_ITEMS) break;
         if (lResult != ERROR_SUCCESS || nCchName == 0) continue;
         szName[nCchName < 260 ? nCchName : 259] = L'\0';
 
         CVersion4 verItem = ParseRegistryKeyName(szName);
-        if (verItem.IsZero() || !ReadInstalledVersion(hkeyNetfxes, szName, verItem)) continue;
+        if (verItem.IsZero() || !ReadInstalledVersion(hkeyNetfxes.Get(), szName, verItem)) continue;
         if (verItem > verMaxFound) verMaxFound = verItem;
     }
     return verMaxFound;
@@ -117,3 +106,4 @@ HRESULT CheckFrameworkRequirement(CVersion4 verClrRequired, CVersion4 verNetfxRe
                                              verNetfxRequired);
     return S_OK;
 }
+} // namespace corvane

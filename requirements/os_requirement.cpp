@@ -1,10 +1,12 @@
 // The operating-system gate: refuses Windows older than NT 5.1 with a box of its own.
 #include "os_requirement.h"
 
-#include "launcher/product.h"
+#include "base/product.h"
 
 #include <strsafe.h>
 
+namespace corvane
+{
 bool IsSupportedOperatingSystem(bool fQueried, const OSVERSIONINFOW& osvi)
 {
     if (!fQueried || osvi.dwPlatformId != VER_PLATFORM_WIN32_NT) return false;
@@ -32,3 +34,4 @@ HRESULT CheckOperatingSystem()
     MessageBoxW(nullptr, szText, szCaption, MB_OK | MB_ICONERROR);
     return E_ABORT;
 }
+} // namespace corvane

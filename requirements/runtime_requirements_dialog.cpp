@@ -1,11 +1,13 @@
 // The runtime requirements dialog: explains missing or outdated runtimes and offers the download page.
 #include "runtime_requirements_dialog.h"
 
-#include "launcher/error_report.h"
-#include "launcher/product.h"
+#include "base/error_report.h"
+#include "base/product.h"
 
 #include <shellapi.h>
 
+namespace corvane
+{
 // Over https: a runtime installer must never be fetched through an unauthenticated channel.
 const wchar_t g_szFrameworkDownloadUrl[] =
     L"https://www.microsoft.com/download/en/"
@@ -42,3 +44,11 @@ HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxF
     if (MessageBoxW(hwndOwner, bsText, bsTitle, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY) return S_FALSE;
     return E_ABORT;
 }
+
+HRESULT ExplainMissingRuntime(CVersion4 verClrFound, CVersion4 verClrRequired, CVersion4 verNetfxRequired,
+                              HRESULT hrEnd)
+{
+    ShowRuntimeRequirementsDialog(verClrFound, CVersion4(), FALSE, verClrRequired, verNetfxRequired);
+    return hrEnd;
+}
+} // namespace corvane

@@ -3,6 +3,8 @@
 
 #include <cwchar>
 
+namespace corvane
+{
 bool CVersion4::operator==(const CVersion4& other) const
 {
     for (unsigned u = 0; u < 4; ++u)
@@ -58,3 +60,4 @@ CVersion4 CVersion4::ParseVersionString(const wchar_t* szText)
     if (szText[0] == L'v' || szText[0] == L'V') ++szText;
     return ParseComponents(szText);
 }
+} // namespace corvane

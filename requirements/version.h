@@ -1,8 +1,10 @@
 // CVersion4: the one version type of the launcher (four signed components, parsing, order, text form).
 #pragma once
 
-#include "launcher/com_support.h"
+#include "base/com_support.h"
 
+namespace corvane
+{
 class CVersion4
 {
 public:
@@ -33,3 +35,4 @@ public:
 private:
     int m_an[4] = {0, 0, 0, 0};
 };
+} // namespace corvane

@@ -1,44 +1,19 @@
 // The splash picture: PNG to premultiplied, upright 32-bit pixels in one pass, then UpdateLayeredWindow.
 #include "splash_image.h"
 
-#include "launcher/product.h"
+#include "base/module_resource.h"
+#include "base/product.h"
+#include "base/unique_any.h"
 #include "splash_window.h"
 
-#include <wincodec.h>
-
-_COM_SMARTPTR_TYPEDEF(IWICImagingFactory, __uuidof(IWICImagingFactory));
-_COM_SMARTPTR_TYPEDEF(IWICStream, __uuidof(IWICStream));
-_COM_SMARTPTR_TYPEDEF(IWICBitmapDecoder, __uuidof(IWICBitmapDecoder));
-_COM_SMARTPTR_TYPEDEF(IWICBitmapFrameDecode, __uuidof(IWICBitmapFrameDecode));
-_COM_SMARTPTR_TYPEDEF(IWICFormatConverter, __uuidof(IWICFormatConverter));
-_COM_SMARTPTR_TYPEDEF(IWICBitmapFlipRotator, __uuidof(IWICBitmapFlipRotator));
-
+namespace corvane
+{
 namespace
 {
 HRESULT LastErrorResult()
 {
     return HRESULT_FROM_WIN32(GetLastError());
 }
-
-// The drawing objects of one rendering, undone in this order whichever way it ends.
-struct SplashGdiHandles
-{
-    SplashGdiHandles() = default;
-    SplashGdiHandles(const SplashGdiHandles&) = delete;
-    SplashGdiHandles& operator=(const SplashGdiHandles&) = delete;
-    ~SplashGdiHandles()
-    {
-        if (hPrevious && hdcMemory) SelectObject(hdcMemory, hPrevious);
-        if (hBitmap) DeleteObject(hBitmap);
-        if (hdcScreen) DeleteDC(hdcScreen);
-        if (hdcMemory) DeleteDC(hdcMemory);
-    }
-
-    HBITMAP hBitmap = nullptr;
-    HDC hdcScreen = nullptr;
-    HDC hdcMemory = nullptr;
-    HGDIOBJ hPrevious = nullptr;
-};
 
 // Draws the converted picture onto the window; the imaging objects outlive the GDI handles.
 HRESULT PutPixelsOnWindow(IWICBitmapFlipRotator* pFlipRotator)
@@ -57,10 +32,14 @@ HRESULT PutPixelsOnWindow(IWICBitmapFlipRotator* pFlipRotator)
     bmi.bmiHeader.biCompression = BI_RGB;
     bmi.bmiHeader.biSizeImage = dwWidth * 4 * dwHeight;
 
-    SplashGdiHandles handles;
+    // The drawing objects are undone in the reverse order of these lines: the bitmap is selected out
+    // of the memory context, then the bitmap, the screen context and the memory context are deleted.
+    CUniqueHdc hdcMemory;
+    CUniqueHdc hdcScreen;
+    CUniqueHBitmap hBitmap;
     void* pBitmapBits = nullptr;
-    handles.hBitmap = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &pBitmapBits, nullptr, 0);
-    if (!handles.hBitmap) return LastErrorResult();
+    hBitmap.Reset(CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &pBitmapBits, nullptr, 0));
+    if (!hBitmap.IsValid()) return LastErrorResult();
 
     // Decode, convert and flip in one pass, straight into the bitmap's memory.
     const WICRect rect = {0, 0, static_cast<INT>(dwWidth), static_cast<INT>(dwHeight)};
@@ -72,18 +51,19 @@ HRESULT PutPixelsOnWindow(IWICBitmapFlipRotator* pFlipRotator)
     ptScreen.x = static_cast<LONG>((static_cast<DWORD>(GetSystemMetrics(SM_CXSCREEN)) - dwWidth) >> 1);
     ptScreen.y = static_cast<LONG>((static_cast<DWORD>(GetSystemMetrics(SM_CYSCREEN)) - dwHeight) >> 1);
 
-    handles.hdcScreen = CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
-    if (!handles.hdcScreen) return LastErrorResult();
-    handles.hdcMemory = CreateCompatibleDC(handles.hdcScreen);
-    if (!handles.hdcMemory) return LastErrorResult();
-    handles.hPrevious = SelectObject(handles.hdcMemory, handles.hBitmap);
-    if (!handles.hPrevious) return LastErrorResult();
+    hdcScreen.Reset(CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
+    if (!hdcScreen.IsValid()) return LastErrorResult();
+    hdcMemory.Reset(CreateCompatibleDC(hdcScreen.Get()));
+    if (!hdcMemory.IsValid()) return LastErrorResult();
+    const HGDIOBJ hPrevious = SelectObject(hdcMemory.Get(), hBitmap.Get());
+    if (!hPrevious) return LastErrorResult();
+    CScopeGuard restoreSelection([&] { SelectObject(hdcMemory.Get(), hPrevious); });
 
     SIZE size = {static_cast<LONG>(dwWidth), static_cast<LONG>(dwHeight)};
     POINT ptSource = {0, 0};
     BLENDFUNCTION blend = {AC_SRC_OVER, 0, 229, AC_SRC_ALPHA};
-    if (!UpdateLayeredWindow(g_hwndSplash, handles.hdcScreen, &ptScreen, &size, handles.hdcMemory, &ptSource,
-                             0, &blend, ULW_ALPHA))
+    if (!UpdateLayeredWindow(g_hwndSplash, hdcScreen.Get(), &ptScreen, &size, hdcMemory.Get(), &ptSource, 0,
+                             &blend, ULW_ALPHA))
         return LastErrorResult();
     if (!SetWindowPos(g_hwndSplash, HWND_TOP, ptScreen.x, ptScreen.y, size.cx, size.cy,
                       SWP_FRAMECHANGED | SWP_SHOWWINDOW))
@@ -94,14 +74,9 @@ HRESULT PutPixelsOnWindow(IWICBitmapFlipRotator* pFlipRotator)
 
 HRESULT LoadSplashImageResource(const BYTE*& pResBytes, DWORD& dwSize)
 {
-    const HRSRC hrsrc = FindResourceW(nullptr, MAKEINTRESOURCEW(CORVANE_SPLASH_RESOURCE_ID), RT_RCDATA);
-    if (!hrsrc) return LastErrorResult();
-    const HGLOBAL hglobal = LoadResource(nullptr, hrsrc);
-    if (!hglobal) return LastErrorResult();
-    pResBytes = static_cast<const BYTE*>(LockResource(hglobal));
-    if (!pResBytes) return LastErrorResult();
-    dwSize = SizeofResource(nullptr, hrsrc);
-    if (dwSize == 0) return LastErrorResult();
+    DWORD dwError = 0;
+    if (LoadRcdataResource(CORVANE_SPLASH_RESOURCE_ID, pResBytes, dwSize, dwError) != ResourceReady)
+        return HRESULT_FROM_WIN32(dwError);
     return S_OK;
 }
 
@@ -140,3 +115,4 @@ HRESULT RenderSplashImage()
     if (FAILED(hr)) return hr;
     return PutPixelsOnWindow(oFlipRotator);
 }
+} // namespace corvane

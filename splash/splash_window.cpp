@@ -1,11 +1,14 @@
 // The splash window: its class, the hidden layered popup, and the one drain of its message queue.
 #include "splash_window.h"
 
-#include "launcher/product.h"
+#include "base/error_report.h"
+#include "base/product.h"
 #include "splash_image.h"
 
 #include <strsafe.h>
 
+namespace corvane
+{
 HWND g_hwndSplash = nullptr;
 HINSTANCE g_hInstance = nullptr;
 
@@ -43,6 +46,8 @@ HRESULT CreateSplashWindow()
     g_hwndSplash =
         CreateWindowExW(WS_EX_LAYERED, c_szSplashClass, szCaption, WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, g_hInstance, nullptr);
+    // The window owns the error boxes from now on, shown or not.
+    SetMessageBoxOwner(g_hwndSplash);
     return g_hwndSplash ? S_OK : E_FAIL;
 }
 
@@ -69,3 +74,4 @@ HRESULT ShowSplashScreen(HINSTANCE hInstance)
     if (FAILED(hr)) return hr;
     return PumpPendingMessages();
 }
+} // namespace corvane

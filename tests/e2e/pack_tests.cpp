@@ -1,5 +1,6 @@
 // The product pack as a user's machine meets it: the cache folder below TEMP, the pack file and the
 // extracted tree on first and later starts, and every failure that can be put in the launcher's way.
+#include "base/unique_any.h"
 #include "harness/wine_test_env.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <map>
 #include <memory>
 #include <set>
+
+using corvane::CUniqueHFile;
 
 namespace
 {
@@ -156,26 +159,14 @@ std::vector<std::string> LinesStartingWith(const std::wstring& log, const std::s
 }
 
 // A handle the test holds without write sharing while the launcher runs, as another program would.
-class CHeldFile
+std::unique_ptr<CUniqueHFile> HoldFile(const std::wstring& path, DWORD dwCreation = OPEN_EXISTING)
 {
-public:
-    explicit CHeldFile(const std::wstring& path, DWORD dwCreation = OPEN_EXISTING)
-        : m_h(CreateFileW(path.c_str(), GENERIC_READ | (dwCreation == OPEN_EXISTING ? 0 : GENERIC_WRITE),
-                          FILE_SHARE_READ, nullptr, dwCreation, FILE_ATTRIBUTE_NORMAL, nullptr))
-    {
-        if (m_h == INVALID_HANDLE_VALUE) ADD_FAILURE() << "cannot hold " << Narrow(path);
-    }
-    CHeldFile(const CHeldFile&) = delete;
-    CHeldFile& operator=(const CHeldFile&) = delete;
-    ~CHeldFile()
-    {
-        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
-    }
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
+    auto held = std::make_unique<CUniqueHFile>(
+        CreateFileW(path.c_str(), GENERIC_READ | (dwCreation == OPEN_EXISTING ? 0 : GENERIC_WRITE),
+                    FILE_SHARE_READ, nullptr, dwCreation, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held->IsValid()) ADD_FAILURE() << "cannot hold " << Narrow(path);
+    return held;
+}
 
 // One scratch area per start: TEMP inside it, the runtime's log and scenario beside TEMP.
 class PackTest : public ::testing::Test
@@ -290,9 +281,9 @@ TEST_F(PackStarts, LaterStartWritesNothingWhenEverySizeMatches)
     const CTree before = ReadTree(m_cache);
     ASSERT_EQ(before.files.size(), 10u);
 
-    std::vector<std::unique_ptr<CHeldFile>> held;
+    std::vector<std::unique_ptr<CUniqueHFile>> held;
     for (const auto& file : before.files)
-        held.push_back(std::make_unique<CHeldFile>(m_cache + L"\\" + file.first));
+        held.push_back(HoldFile(m_cache + L"\\" + file.first));
     const HANDLE hProbe = CreateFileW((m_cache + L"\\ProductContent.chm").c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_EQ(hProbe, INVALID_HANDLE_VALUE) << "holding the files does not keep writers out";
@@ -360,7 +351,7 @@ TEST_F(PackCacheFolder, LiesBelowTempHoweverTempIsWritten)
 TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
 {
     const std::wstring longTemp = m_temp + L"\\" + std::wstring(300, L'x');
-    std::unique_ptr<CHeldFile> held;
+    std::unique_ptr<CUniqueHFile> held;
     const struct
     {
         const char* what;
@@ -383,7 +374,7 @@ TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
         {"a pack file of another size held open by someone else", m_temp,
          [&] {
              SHCreateDirectory(nullptr, m_cache.c_str());
-             held = std::make_unique<CHeldFile>(m_cache + L"\\ProductContent.chm", CREATE_ALWAYS);
+             held = HoldFile(m_cache + L"\\ProductContent.chm", CREATE_ALWAYS);
          },
          L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_SHARING_VIOLATION)},
         {"a TEMP longer than any path", longTemp, [] {},
@@ -425,7 +416,7 @@ TEST_F(PackFailures, NoPackResourceIsSilent)
 // in that order is on disk, nothing after it is, however deep the obstacle lies.
 TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
 {
-    std::unique_ptr<CHeldFile> held;
+    std::unique_ptr<CUniqueHFile> held;
     const struct
     {
         const char* what;
@@ -458,7 +449,7 @@ TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
         {"a file of another size held open by someone else",
          [&] {
              SHCreateDirectory(nullptr, (m_cache + L"\\b").c_str());
-             held = std::make_unique<CHeldFile>(m_cache + L"\\b\\b.bin", CREATE_ALWAYS);
+             held = HoldFile(m_cache + L"\\b\\b.bin", CREATE_ALWAYS);
          },
          L"Could not open the product content file " + Quoted(m_cache + L"\\b\\b.bin") + L" for writing. " +
              Win32Tail(ERROR_SHARING_VIOLATION),

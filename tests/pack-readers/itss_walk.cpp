@@ -1,35 +1,18 @@
 // Walks a pack through ITStorage as the launcher does (or opens listed paths); prints every folder and stream
 // (size, FNV-1a hash) and optionally writes the streams out, so a test can compare them with the source.
-#include <windows.h>
-#include <objbase.h>
+
+// The product's own declarations, by relative path: the pack tool's build compiles this file alone.
+#include "../../base/platform_interfaces.h"
+#include "../../base/unique_any.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// No SDK header declares ITStorage; slot order after IUnknown as itss.dll implements it. Declared outside an
-// anonymous namespace: there GCC sees no implementation and drops calls through it as unreachable.
-struct IITStorage : public IUnknown
-{
-    virtual HRESULT STDMETHODCALLTYPE StgCreateDocfile(const WCHAR*, DWORD, DWORD, IStorage**) = 0;
-    virtual HRESULT STDMETHODCALLTYPE StgCreateDocfileOnILockBytes(ILockBytes*, DWORD, DWORD, IStorage**) = 0;
-    virtual HRESULT STDMETHODCALLTYPE StgIsStorageFile(const WCHAR*) = 0;
-    virtual HRESULT STDMETHODCALLTYPE StgIsStorageILockBytes(ILockBytes*) = 0;
-    virtual HRESULT STDMETHODCALLTYPE StgOpenStorage(const WCHAR*, IStorage*, DWORD, SNB, DWORD,
-                                                     IStorage**) = 0;
-    virtual HRESULT STDMETHODCALLTYPE StgOpenStorageOnILockBytes(ILockBytes*, IStorage*, DWORD, SNB, DWORD,
-                                                                 IStorage**) = 0;
-    virtual HRESULT STDMETHODCALLTYPE StgSetTimes(const WCHAR*, const FILETIME*, const FILETIME*,
-                                                  const FILETIME*) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetControlData(void*) = 0;
-    virtual HRESULT STDMETHODCALLTYPE DefaultControlData(void**) = 0;
-    virtual HRESULT STDMETHODCALLTYPE Compact(const WCHAR*, int) = 0;
-};
+using corvane::CUniqueHFile;
 
 namespace
 {
-const CLSID kClsidITStorage = {0x5D02926A, 0x212E, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
-const IID kIidITStorage = {0x88CC31DE, 0x27AB, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
 constexpr DWORD kClsCtx = 0x17;
 constexpr DWORD kModeRead = 0x10; // STGM_READ | STGM_SHARE_EXCLUSIVE
 
@@ -50,23 +33,6 @@ public:
 
 private:
     T* m_p = nullptr;
-};
-
-// Owns a file handle; INVALID_HANDLE_VALUE is empty, as CreateFileW returns it.
-class CFileOwner
-{
-public:
-    explicit CFileOwner(HANDLE h) : m_h(h) {}
-    CFileOwner(const CFileOwner&) = delete;
-    CFileOwner& operator=(const CFileOwner&) = delete;
-    ~CFileOwner()
-    {
-        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
-    }
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
 };
 
 int g_errors = 0;
@@ -114,18 +80,16 @@ void ReadStream(IStorage* pStg, const std::wstring& leaf, const std::wstring& pa
     CComOwner<IStream> oStream;
     HRESULT hr = pStg->OpenStream(leaf.c_str(), nullptr, kModeRead, 0, &oStream);
     if (FAILED(hr)) return Error(L"OpenStream", path, hr);
-    HANDLE hOut = INVALID_HANDLE_VALUE;
+    CUniqueHFile out;
     if (!outDir.empty())
     {
         std::wstring file = outDir + path;
         for (wchar_t& c : file)
             if (c == L'/') c = L'\\';
-        hOut = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-        if (hOut == INVALID_HANDLE_VALUE)
-            return Error(L"CreateFileW", path, HRESULT_FROM_WIN32(GetLastError()));
+        out.Reset(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr));
+        if (!out.IsValid()) return Error(L"CreateFileW", path, HRESULT_FROM_WIN32(GetLastError()));
     }
-    CFileOwner out(hOut);
     std::vector<BYTE> buf(64 * 1024);
     uint64_t hash = 0xcbf29ce484222325ull, total = 0;
     for (;;)
@@ -138,8 +102,7 @@ void ReadStream(IStorage* pStg, const std::wstring& leaf, const std::wstring& pa
             hash = (hash ^ buf[i]) * 0x100000001b3ull;
         total += got;
         DWORD written = 0;
-        if (out.Get() != INVALID_HANDLE_VALUE &&
-            (!WriteFile(out.Get(), buf.data(), got, &written, nullptr) || written != got))
+        if (out.IsValid() && (!WriteFile(out.Get(), buf.data(), got, &written, nullptr) || written != got))
             return Error(L"WriteFile", path, HRESULT_FROM_WIN32(GetLastError()));
     }
     if (expected != ~0ull && total != expected) Error(L"size differs from Stat", path, E_FAIL);
@@ -187,9 +150,9 @@ void Walk(IStorage* pStg, const std::wstring& prefix, const std::wstring& outDir
 // names would; used to read packs whose writer left out the folder entries enumeration needs.
 void ReadListed(IStorage* pRoot, const wchar_t* szList, const std::wstring& outDir)
 {
-    HANDLE h = CreateFileW(szList, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return Error(L"CreateFileW", szList, HRESULT_FROM_WIN32(GetLastError()));
-    CFileOwner list(h);
+    const CUniqueHFile list(
+        CreateFileW(szList, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!list.IsValid()) return Error(L"CreateFileW", szList, HRESULT_FROM_WIN32(GetLastError()));
     std::string text;
     char sz[4096];
     DWORD got = 0;
@@ -260,8 +223,8 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     {
-        CComOwner<IITStorage> oItss;
-        hr = CoCreateInstance(kClsidITStorage, nullptr, kClsCtx, kIidITStorage,
+        CComOwner<ITStorage> oItss;
+        hr = CoCreateInstance(CLSID_ITStorage, nullptr, kClsCtx, IID_ITStorage,
                               reinterpret_cast<void**>(&oItss));
         if (FAILED(hr))
             Error(L"CoCreateInstance(ITStorage)", L"", hr);

@@ -1,9 +1,11 @@
 // Error boxes: the platform texts of result codes with their fallbacks, the three report forms as the
 // user reads them, and the hand-over of the error-information source.
 #include "harness/box_answerer.h"
-#include "launcher/error_report.h"
+#include "base/error_report.h"
 
 #include <gtest/gtest.h>
+
+using namespace corvane;
 
 namespace
 {

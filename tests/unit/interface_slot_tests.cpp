@@ -1,6 +1,6 @@
 // The hosting interfaces are declared by hand: every slot the launcher calls must sit where the
 // platform puts it, or the call lands in another method. Slots from the interfaces' published layout.
-#include "host/clr_interfaces.h"
+#include "base/platform_interfaces.h"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace corvane;
+
 namespace
 {
 const std::wstring c_title = L"Corvane \x2013 .NET Runtime Requirements";

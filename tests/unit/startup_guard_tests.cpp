@@ -1,11 +1,13 @@
 // The exit-code convention: results, the thrown result codes, and any other exception.
 #include "harness/box_answerer.h"
-#include "launcher/error_report.h"
+#include "base/error_report.h"
 #include "launcher/startup_guard.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+
+using namespace corvane;
 
 TEST(StartupGuard, FailuresAreTheCodeAndEverySuccessIsZero)
 {

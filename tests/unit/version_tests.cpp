@@ -5,6 +5,8 @@
 
 #include <string>
 
+using namespace corvane;
+
 namespace
 {
 std::wstring Text(const CVersion4& ver, int nCount = 4)

@@ -1,18 +1,57 @@
-// The runtime hosting interfaces the toolchain's headers lack, declared in the platform's exact slot
-// order. Slots the launcher never calls are kept as placeholders so that the called ones land right.
+// The platform interfaces the toolchain's headers lack, declared in the platform's exact slot order: the
+// compiled-help storage and the runtime hosting interfaces. Slots the launcher never calls are kept as
+// placeholders so that the called ones land right. Declared outside any unnamed namespace: the compiler
+// would take an interface of internal linkage, which nothing in the program implements, as one that
+// cannot be called.
 #pragma once
 
-#include "launcher/com_support.h"
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <ole2.h>
 
-extern const CLSID CLSID_CLRMetaHost;
-extern const IID IID_ICLRMetaHost;
-extern const IID IID_ICLRRuntimeInfo;
-extern const CLSID CLSID_CorRuntimeHost;
-extern const IID IID_ICorRuntimeHost;
-extern const IID IID_IAppDomainSetup;
-extern const IID IID__AppDomain;
-extern const IID IID__Assembly;
-extern const IID IID__Type;
+inline constexpr CLSID CLSID_ITStorage = {
+    0x5D02926A, 0x212E, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
+inline constexpr IID IID_ITStorage = {
+    0x88CC31DE, 0x27AB, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC}};
+inline constexpr CLSID CLSID_CLRMetaHost = {
+    0x9280188D, 0x0E8E, 0x4867, {0xB3, 0x0C, 0x7F, 0xA8, 0x38, 0x84, 0xE8, 0xDE}};
+inline constexpr IID IID_ICLRMetaHost = {
+    0xD332DB9E, 0xB9B3, 0x4125, {0x82, 0x07, 0xA1, 0x48, 0x84, 0xF5, 0x32, 0x16}};
+inline constexpr IID IID_ICLRRuntimeInfo = {
+    0xBD39D1D2, 0xBA2F, 0x486A, {0x89, 0xB0, 0xB4, 0xB0, 0xCB, 0x46, 0x68, 0x91}};
+inline constexpr CLSID CLSID_CorRuntimeHost = {
+    0xCB2F6723, 0xAB3A, 0x11D2, {0x9C, 0x40, 0x00, 0xC0, 0x4F, 0xA3, 0x0A, 0x3E}};
+inline constexpr IID IID_ICorRuntimeHost = {
+    0xCB2F6722, 0xAB3A, 0x11D2, {0x9C, 0x40, 0x00, 0xC0, 0x4F, 0xA3, 0x0A, 0x3E}};
+inline constexpr IID IID_IAppDomainSetup = {
+    0x27FFF232, 0xA7A8, 0x40DD, {0x8D, 0x4A, 0x73, 0x4A, 0xD5, 0x9F, 0xCD, 0x41}};
+inline constexpr IID IID__AppDomain = {
+    0x05F696DC, 0x2B29, 0x3663, {0xAD, 0x8B, 0xC4, 0x38, 0x9C, 0xF2, 0xA7, 0x13}};
+inline constexpr IID IID__Assembly = {
+    0x17156360, 0x2F1A, 0x384A, {0xBC, 0x52, 0xFD, 0xE9, 0x3C, 0x21, 0x5C, 0x5B}};
+inline constexpr IID IID__Type = {
+    0xBCA8B44D, 0xAAD6, 0x3A86, {0x8A, 0xB7, 0x03, 0x34, 0x9F, 0x4F, 0x2D, 0xA2}};
+
+// The compiled-help storage; only StgOpenStorage is called, the rest keep the slot order.
+struct ITStorage : public IUnknown
+{
+    virtual HRESULT STDMETHODCALLTYPE StgCreateDocfile(const WCHAR*, DWORD, DWORD, IStorage**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgCreateDocfileOnILockBytes(ILockBytes*, DWORD, DWORD, IStorage**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgIsStorageFile(const WCHAR*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgIsStorageILockBytes(ILockBytes*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgOpenStorage(const WCHAR* pwcsName, IStorage* pstgPriority,
+                                                     DWORD grfMode, SNB snbExclude, DWORD reserved,
+                                                     IStorage** ppstgOpen) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgOpenStorageOnILockBytes(ILockBytes*, IStorage*, DWORD, SNB, DWORD,
+                                                                 IStorage**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE StgSetTimes(const WCHAR*, const FILETIME*, const FILETIME*,
+                                                  const FILETIME*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetControlData(void*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DefaultControlData(void**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Compact(const WCHAR*, int) = 0;
+};
 
 #define CORVANE_UNUSED_SLOT(n) virtual HRESULT STDMETHODCALLTYPE UnusedSlot##n() = 0
 
@@ -192,15 +231,3 @@ struct _Type : public IUnknown
 };
 
 #undef CORVANE_UNUSED_SLOT
-
-_COM_SMARTPTR_TYPEDEF(ICLRMetaHost, IID_ICLRMetaHost);
-_COM_SMARTPTR_TYPEDEF(ICLRRuntimeInfo, IID_ICLRRuntimeInfo);
-_COM_SMARTPTR_TYPEDEF(ICorRuntimeHost, IID_ICorRuntimeHost);
-_COM_SMARTPTR_TYPEDEF(IAppDomainSetup, IID_IAppDomainSetup);
-_COM_SMARTPTR_TYPEDEF(_AppDomain, IID__AppDomain);
-_COM_SMARTPTR_TYPEDEF(_Assembly, IID__Assembly);
-_COM_SMARTPTR_TYPEDEF(_Type, IID__Type);
-
-// Raises _com_error for a failing call through a runtime interface, carrying the thread's error object
-// when the called object says it supports error information for that interface.
-void CheckRuntimeCall(HRESULT hr, IUnknown* pObject, REFIID iid);

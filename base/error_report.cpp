@@ -2,13 +2,17 @@
 #include "error_report.h"
 
 #include "product.h"
-#include "splash/splash_window.h"
+#include "unique_any.h"
 
 #include <cwchar>
 #include <string>
 
+namespace corvane
+{
 namespace
 {
+HWND g_hwndMessageBoxOwner = nullptr;
+
 // "Corvane – Loading": the product name, a blank, an en dash, a blank and the topic.
 const _bstr_t& LoadingCaption()
 {
@@ -16,45 +20,32 @@ const _bstr_t& LoadingCaption()
     return bsCaption;
 }
 
-// Frees a buffer that FormatMessageW allocated.
-class CLocalBuffer
-{
-public:
-    CLocalBuffer() = default;
-    CLocalBuffer(const CLocalBuffer&) = delete;
-    CLocalBuffer& operator=(const CLocalBuffer&) = delete;
-    ~CLocalBuffer()
-    {
-        if (m_psz) LocalFree(m_psz);
-    }
-    LPWSTR* operator&() { return &m_psz; }
-    LPCWSTR Get() const { return m_psz; }
-
-private:
-    LPWSTR m_psz = nullptr;
-};
-
 void ShowErrorBox(const _bstr_t& bsText)
 {
     MessageBoxW(GetMessageBoxOwner(), bsText, LoadingCaption(), MB_OK | MB_ICONERROR);
 }
 } // namespace
 
+void SetMessageBoxOwner(HWND hwnd)
+{
+    g_hwndMessageBoxOwner = hwnd;
+}
+
 HWND GetMessageBoxOwner()
 {
-    return IsWindow(g_hwndSplash) ? g_hwndSplash : nullptr;
+    return IsWindow(g_hwndMessageBoxOwner) ? g_hwndMessageBoxOwner : nullptr;
 }
 
 _bstr_t GetHresultText(HRESULT hr)
 {
-    CLocalBuffer buffer;
+    CUniqueLocalString szBuffer;
     DWORD dwChars = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
                                    nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                   reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    if (dwChars != 0 && buffer.Get() != nullptr)
+                                   reinterpret_cast<LPWSTR>(szBuffer.Put()), 0, nullptr);
+    if (dwChars != 0 && szBuffer.IsValid())
     {
-        std::wstring text(buffer.Get());
+        std::wstring text(szBuffer.Get());
         if (text.size() > 1 && text.back() == L'\n')
         {
             text.pop_back();
@@ -92,13 +83,28 @@ IErrorInfoPtr GetErrorInfoSource(IUnknown* pObject)
     return oSource;
 }
 
-void ReportHresult(HRESULT hr, IErrorInfoPtr oSource, const _bstr_t& bsSentence)
+IErrorInfoPtr GetCallErrorInfo(IUnknown* pObject, REFIID iid)
 {
-    // The error takes over the source's reference and releases it once, after the box has closed.
-    ReportComError(_com_error(hr, oSource.Detach(), false), bsSentence);
+    IErrorInfoPtr oErrorInfo;
+    ISupportErrorInfoPtr oSupport;
+    if (pObject &&
+        SUCCEEDED(
+            pObject->QueryInterface(__uuidof(ISupportErrorInfo), reinterpret_cast<void**>(&oSupport))) &&
+        oSupport && oSupport->InterfaceSupportsErrorInfo(iid) == S_OK)
+    {
+        // GetErrorInfo hands over the thread's error object and clears it; the report owns it from here.
+        if (GetErrorInfo(0, &oErrorInfo) != S_OK) oErrorInfo = nullptr;
+    }
+    return oErrorInfo;
 }
 
-void ReportComError(_com_error error, const _bstr_t& bsSentence)
+HRESULT ReportHresult(HRESULT hr, IErrorInfoPtr oSource, const _bstr_t& bsSentence)
+{
+    // The error takes over the source's reference and releases it once, after the box has closed.
+    return ReportComError(_com_error(hr, oSource.Detach(), false), bsSentence);
+}
+
+HRESULT ReportComError(_com_error error, const _bstr_t& bsSentence)
 {
     _bstr_t bsText = bsSentence + L"\n" + GetHresultText(error.Error());
 
@@ -112,9 +118,19 @@ void ReportComError(_com_error error, const _bstr_t& bsSentence)
     if (bsDescription.length() != 0) bsText += L"\n" + bsDescription;
 
     ShowErrorBox(bsText);
+    return error.Error();
 }
 
-void ReportWin32Error(DWORD dwCode, const _bstr_t& bsSentence)
+HRESULT ReportWin32Error(DWORD dwCode, const _bstr_t& bsSentence)
 {
     ShowErrorBox(bsSentence + L" " + GetWin32ErrorText(dwCode));
+    // A step that failed fails even when the system left no code behind.
+    const HRESULT hr = HRESULT_FROM_WIN32(dwCode);
+    return FAILED(hr) ? hr : E_FAIL;
 }
+
+_bstr_t Quoted(const _bstr_t& bsText)
+{
+    return L"\x201C" + bsText + L"\x201D";
+}
+} // namespace corvane

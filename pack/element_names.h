@@ -1,0 +1,17 @@
+// Element names of the pack as file names: which names are safe to create in a folder.
+#pragma once
+
+#include "base/com_support.h"
+
+namespace corvane
+{
+// True for CON, PRN, AUX, NUL, COM1-9 and LPT1-9, with or without an extension: such names open a device.
+bool IsDeviceName(const wchar_t* szName);
+
+// True for one name that creates a file in its own folder: not empty, "." or "..", no separator or other
+// reserved character, no trailing dot or blank, and no device.
+bool IsSafeFileName(const wchar_t* szName);
+
+// The element's own file name from the name a storage reports, or empty when it cannot be one.
+_bstr_t GetElementFileName(const wchar_t* szReportedName);
+} // namespace corvane
