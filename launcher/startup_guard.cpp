@@ -17,7 +17,7 @@ int ExitCodeOf(long n)
 const wchar_t c_szUnexpected[] = L"The start-up ended with an unexpected error.";
 } // namespace
 
-int RunGuardedStartup(HRESULT (*pfnStartup)(HINSTANCE), HINSTANCE hInstance)
+int ExitCodeOfStartup(HRESULT (*pfnStartup)(HINSTANCE), HINSTANCE hInstance)
 {
     try
     {

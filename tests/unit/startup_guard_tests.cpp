@@ -11,39 +11,39 @@ using namespace corvane;
 
 TEST(StartupGuard, FailuresAreTheCodeAndEverySuccessIsZero)
 {
-    EXPECT_EQ(RunGuardedStartup([](HINSTANCE) { return S_OK; }, nullptr), 0);
-    EXPECT_EQ(RunGuardedStartup([](HINSTANCE) { return S_FALSE; }, nullptr), 0);
-    EXPECT_EQ(RunGuardedStartup([](HINSTANCE) { return HRESULT(0x7FFF); }, nullptr), 0);
-    EXPECT_EQ(static_cast<DWORD>(RunGuardedStartup([](HINSTANCE) { return E_ABORT; }, nullptr)), 0x80004004u);
+    EXPECT_EQ(ExitCodeOfStartup([](HINSTANCE) { return S_OK; }, nullptr), 0);
+    EXPECT_EQ(ExitCodeOfStartup([](HINSTANCE) { return S_FALSE; }, nullptr), 0);
+    EXPECT_EQ(ExitCodeOfStartup([](HINSTANCE) { return HRESULT(0x7FFF); }, nullptr), 0);
+    EXPECT_EQ(static_cast<DWORD>(ExitCodeOfStartup([](HINSTANCE) { return E_ABORT; }, nullptr)), 0x80004004u);
 }
 
 TEST(StartupGuard, ThrownCodesEndStartUpWithThemAndZeroBecomesEFail)
 {
     const DWORD eFail = 0x80004005u;
-    EXPECT_EQ(RunGuardedStartup([](HINSTANCE) -> HRESULT { throw 5; }, nullptr), 5);
-    EXPECT_EQ(static_cast<DWORD>(RunGuardedStartup([](HINSTANCE) -> HRESULT { throw 0; }, nullptr)), eFail);
-    EXPECT_EQ(static_cast<DWORD>(RunGuardedStartup([](HINSTANCE) -> HRESULT { throw 0u; }, nullptr)), eFail);
-    EXPECT_EQ(static_cast<DWORD>(RunGuardedStartup([](HINSTANCE) -> HRESULT { throw 0x80070005u; }, nullptr)),
+    EXPECT_EQ(ExitCodeOfStartup([](HINSTANCE) -> HRESULT { throw 5; }, nullptr), 5);
+    EXPECT_EQ(static_cast<DWORD>(ExitCodeOfStartup([](HINSTANCE) -> HRESULT { throw 0; }, nullptr)), eFail);
+    EXPECT_EQ(static_cast<DWORD>(ExitCodeOfStartup([](HINSTANCE) -> HRESULT { throw 0u; }, nullptr)), eFail);
+    EXPECT_EQ(static_cast<DWORD>(ExitCodeOfStartup([](HINSTANCE) -> HRESULT { throw 0x80070005u; }, nullptr)),
               0x80070005u);
     EXPECT_EQ(
-        static_cast<DWORD>(RunGuardedStartup([](HINSTANCE) -> HRESULT { throw E_ACCESSDENIED; }, nullptr)),
+        static_cast<DWORD>(ExitCodeOfStartup([](HINSTANCE) -> HRESULT { throw E_ACCESSDENIED; }, nullptr)),
         0x80070005u);
     EXPECT_EQ(static_cast<DWORD>(
-                  RunGuardedStartup([](HINSTANCE) -> HRESULT { throw CHresultException(0); }, nullptr)),
+                  ExitCodeOfStartup([](HINSTANCE) -> HRESULT { throw CHresultException(0); }, nullptr)),
               eFail);
     EXPECT_EQ(static_cast<DWORD>(
-                  RunGuardedStartup([](HINSTANCE) -> HRESULT { throw CHresultException(E_ABORT); }, nullptr)),
+                  ExitCodeOfStartup([](HINSTANCE) -> HRESULT { throw CHresultException(E_ABORT); }, nullptr)),
               0x80004004u);
 }
 
 TEST(StartupGuard, OtherExceptionsAreReportedOnceAndEndWithTheirCode)
 {
     CBoxAnswerer answerer;
-    EXPECT_EQ(static_cast<DWORD>(RunGuardedStartup(
+    EXPECT_EQ(static_cast<DWORD>(ExitCodeOfStartup(
                   [](HINSTANCE) -> HRESULT { throw _com_error(HRESULT(0x80131700)); }, nullptr)),
               0x80131700u);
     EXPECT_EQ(static_cast<DWORD>(
-                  RunGuardedStartup([](HINSTANCE) -> HRESULT { throw std::runtime_error("x"); }, nullptr)),
+                  ExitCodeOfStartup([](HINSTANCE) -> HRESULT { throw std::runtime_error("x"); }, nullptr)),
               0x8000FFFFu);
     const auto boxes = answerer.Boxes();
     ASSERT_EQ(boxes.size(), 2u);
