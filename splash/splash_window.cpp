@@ -14,7 +14,7 @@ HINSTANCE g_hInstance = nullptr;
 
 namespace
 {
-const wchar_t c_szSplashClass[] = L"SkarnveldLauncherSplash";
+const wchar_t c_szSplashClass[] = CORVANE_MAKER_NAME L"LauncherSplash";
 
 // The layered window keeps its picture, and clicks or keys never close it: Alt+F4 and the taskbar's Close
 // arrive as SC_CLOSE, which default processing would turn into WM_CLOSE and DestroyWindow. WM_CLOSE itself

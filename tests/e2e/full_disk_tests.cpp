@@ -19,7 +19,7 @@ struct CFullDiskRun
 {
     explicit CFullDiskRun(const std::wstring& disk) : tempFolder(BuildPath(disk))
     {
-        RemoveTree(tempFolder + L"\\Skarnveld");
+        RemoveTree(tempFolder + L"\\" TEST_MAKER);
         InstallSimulatedRuntime(L"full");
         CLauncherStart start;
         start.tempFolder = tempFolder;
@@ -28,16 +28,16 @@ struct CFullDiskRun
         result = start.Run();
         log = ReadClrLog(start.clrLog);
     }
-    ~CFullDiskRun() { RemoveTree(tempFolder + L"\\Skarnveld"); }
+    ~CFullDiskRun() { RemoveTree(tempFolder + L"\\" TEST_MAKER); }
 
     std::wstring tempFolder;
     CLaunchResult result;
     std::vector<std::string> log;
 };
 
-const std::wstring c_cache = L"\\Skarnveld\\Corvane\\v1.1.1.33\\ProductContentCache";
-const std::wstring c_defaultDomainBox = L"Could not load the application core assembly \x201C"
-                                        L"Skarnveld.Platform.Quorvelin.UI.Standalone\x201D.";
+const std::wstring c_cache = L"\\" TEST_CACHE_BELOW_TEMP;
+const std::wstring c_defaultDomainBox =
+    L"Could not load the application core assembly \x201C" TEST_ENTRY_ASSEMBLY L"\x201D.";
 
 std::wstring Win32Text(DWORD code)
 {
@@ -49,7 +49,8 @@ std::wstring Win32Text(DWORD code)
 
 TEST(FullDisk, PackFileThatDoesNotFitIsReportedAndNotOpened)
 {
-    if (!SmallDiskAvailable(BuildPath(L"test-disk-64k"))) GTEST_SKIP() << "no small disk mounted (needs root)";
+    if (!SmallDiskAvailable(BuildPath(L"test-disk-64k")))
+        GTEST_SKIP() << "no small disk mounted (needs root)";
     CFullDiskRun run(L"test-disk-64k");
     ASSERT_GE(run.result.boxes.size(), 1u) << Narrow(run.result.transcript);
     const std::wstring packFile = run.tempFolder + c_cache + L"\\ProductContent.chm";
@@ -65,13 +66,14 @@ TEST(FullDisk, PackFileThatDoesNotFitIsReportedAndNotOpened)
 
 TEST(FullDisk, UnpackedFileThatDoesNotFitIsReportedAndStopsTheExtraction)
 {
-    if (!SmallDiskAvailable(BuildPath(L"test-disk-128k"))) GTEST_SKIP() << "no small disk mounted (needs root)";
+    if (!SmallDiskAvailable(BuildPath(L"test-disk-128k")))
+        GTEST_SKIP() << "no small disk mounted (needs root)";
     CFullDiskRun run(L"test-disk-128k");
     ASSERT_GE(run.result.boxes.size(), 1u) << Narrow(run.result.transcript);
     // The demo's one large file is the one that no longer fits beside the pack.
     const std::wstring file = run.tempFolder + c_cache + L"\\data\\themes\\dark\\icons\\noise.bin";
-    EXPECT_EQ(run.result.boxes[0].text,
-              L"Could not write the product content file \x201C" + file + L"\x201D. " + Win32Text(ERROR_DISK_FULL));
+    EXPECT_EQ(run.result.boxes[0].text, L"Could not write the product content file \x201C" + file +
+                                            L"\x201D. " + Win32Text(ERROR_DISK_FULL));
     EXPECT_TRUE(LogHas(run.log, "GetDefaultDomain"));
     EXPECT_FALSE(LogHas(run.log, "CreateDomainEx"));
     EXPECT_EQ(run.result.exitCode, 0x80070002u);

@@ -10,17 +10,17 @@
 
 namespace
 {
-const std::wstring c_loading = L"Corvane \x2013 Loading";
+const std::wstring c_loading = TEST_LOADING_CAPTION;
 const std::wstring c_v4 = L"There were problems loading the Common Language Runtime through v4 interfaces.";
 const std::wstring c_v2 = L"There were problems loading the Common Language Runtime through v2 interfaces.";
-const std::wstring c_requirements = L"Corvane \x2013 .NET Runtime Requirements";
+const std::wstring c_requirements = TEST_REQUIREMENTS_CAPTION;
 
 // One start of the product against the simulated runtime with a scenario.
 struct CHostRun
 {
     explicit CHostRun(const std::wstring& scenario, std::vector<int> answers = {},
                       const std::wstring& variant = L"full",
-                      const std::wstring& exePath = BuildPath(L"Corvane.exe"))
+                      const std::wstring& exePath = BuildPath(TEST_EXE_NAME))
         : temp(CurrentTestName())
     {
         InstallSimulatedRuntime(variant);
@@ -49,7 +49,7 @@ void ExpectOneErrorBox(const CHostRun& run, const std::wstring& text, DWORD exit
     ASSERT_EQ(run.result.boxes.size(), 1u) << run.Transcript();
     EXPECT_EQ(run.result.boxes[0].caption, c_loading);
     EXPECT_EQ(run.result.boxes[0].text, text);
-    EXPECT_EQ(run.result.boxes[0].ownerClass, L"SkarnveldLauncherSplash");
+    EXPECT_EQ(run.result.boxes[0].ownerClass, TEST_SPLASH_CLASS);
     EXPECT_EQ(run.result.exitCode, exitCode);
     EXPECT_TRUE(ClrLogProblems(run.log).empty()) << ClrLogProblems(run.log).front();
 }
@@ -94,7 +94,7 @@ TEST(HostSuccess, StartsTheEntryInTheDomainOverTheUnpackedTreeAndStopsTheRuntime
     EXPECT_EQ(run.result.exitCode, 0u);
     EXPECT_TRUE(ClrLogProblems(run.log).empty());
 
-    const std::string base = Narrow(run.temp / L"temp\\Skarnveld\\Corvane\\v1.1.1.33\\ProductContentCache");
+    const std::string base = Narrow(run.temp / L"temp\\" TEST_CACHE_BELOW_TEMP);
     std::vector<std::string> calls;
     for (const auto& line : run.log)
         if (line.find(" -> ") == std::string::npos && line.rfind("new ", 0) != 0 &&
@@ -115,13 +115,13 @@ TEST(HostSuccess, StartsTheEntryInTheDomainOverTheUnpackedTreeAndStopsTheRuntime
         "Start",
         "CreateDomainSetup",
         "put_ApplicationBase \"" + base + "\"",
-        "put_ApplicationName \"Corvane\"",
+        "put_ApplicationName \"" TEST_PRODUCT_A "\"",
         "CreateDomainEx name=\"Entryway\" setup=nonnull evidence=null",
-        "Load_2 \"Skarnveld.Platform.Quorvelin.UI.Standalone\"",
-        "GetType_3 \"Skarnveld.UI.Standalone.Host.SkarnStandaloneApplicationHost\" throwOnError=1",
-        "InvokeMember_3 name=\"RunApplicationInAssembly\" flags=0x118 binder=null target=VT_EMPTY "
+        "Load_2 \"" TEST_ENTRY_ASSEMBLY_A "\"",
+        "GetType_3 \"" TEST_ENTRY_TYPE_A "\" throwOnError=1",
+        "InvokeMember_3 name=\"" TEST_ENTRY_METHOD_A "\" flags=0x118 binder=null target=VT_EMPTY "
         "args=[VT_BSTR "
-        "\"Corvane\", VT_UI8 " +
+        "\"" TEST_PRODUCT_A "\", VT_UI8 " +
             std::string(szHwnd) + "]",
         "Stop",
     };
@@ -354,8 +354,8 @@ TEST(FrameworkCheck, OldRuntimeNeedsAFullFrameworkInTheRegistryOrARetry)
 
 TEST(ApplicationStep, FailuresShowTheirMessageAndEndStartUp)
 {
-    const std::wstring assembly = L"Could not load the application core assembly "
-                                  L"\x201CSkarnveld.Platform.Quorvelin.UI.Standalone\x201D.";
+    const std::wstring assembly =
+        L"Could not load the application core assembly \x201C" TEST_ENTRY_ASSEMBLY L"\x201D.";
     const std::wstring type = L"Could not load the entry type from the application core assembly.";
     const std::wstring entry =
         L"Could not call the startup method on the entry type from the application core assembly.";
@@ -428,8 +428,8 @@ TEST(RuntimeShim, AShimBesideTheExecutableOrInTheWorkingFolderIsNotLoaded)
 {
     CTempFolder temp(L"planted");
     InstallSimulatedRuntime(L"full");
-    const std::wstring exe = temp / L"Corvane.exe";
-    ASSERT_TRUE(CopyFileW(BuildPath(L"Corvane.exe").c_str(), exe.c_str(), FALSE));
+    const std::wstring exe = temp / TEST_EXE_NAME;
+    ASSERT_TRUE(CopyFileW(BuildPath(TEST_EXE_NAME).c_str(), exe.c_str(), FALSE));
     // The planted shims lack the version-4 entry: had one been loaded, the log would say so.
     ASSERT_TRUE(
         CopyFileW(BuildPath(L"fakeclr\\nov4\\mscoree.dll").c_str(), (temp / L"mscoree.dll").c_str(), FALSE));

@@ -17,11 +17,11 @@ using corvane::CUniqueHFile;
 
 namespace
 {
-const wchar_t c_szCacheBelowTemp[] = L"Skarnveld\\Corvane\\v1.1.1.33\\ProductContentCache";
-const wchar_t c_szCaption[] = L"Corvane \x2013 Loading";
-const wchar_t c_szSplashClass[] = L"SkarnveldLauncherSplash";
+const wchar_t c_szCacheBelowTemp[] = TEST_CACHE_BELOW_TEMP;
+const wchar_t c_szCaption[] = TEST_LOADING_CAPTION;
+const wchar_t c_szSplashClass[] = TEST_SPLASH_CLASS;
 const std::wstring c_assemblyFailure =
-    L"Could not load the application core assembly \x201CSkarnveld.Platform.Quorvelin.UI.Standalone\x201D.";
+    L"Could not load the application core assembly \x201C" TEST_ENTRY_ASSEMBLY L"\x201D.";
 
 std::wstring PackExe(const std::wstring& variant)
 {
@@ -340,7 +340,7 @@ TEST_F(PackCacheFolder, LiesBelowTempHoweverTempIsWritten)
     {
         SCOPED_TRACE(Narrow(row.temp));
         const std::wstring cache = row.folder + L"\\" + c_szCacheBelowTemp;
-        RemoveTree(row.folder + L"\\Skarnveld");
+        RemoveTree(row.folder + L"\\" TEST_MAKER);
         const CLaunchResult result = Launch(L"full", row.temp);
         ExpectCleanStart(result, cache);
         ExpectSameTree(ReadTree(cache), ExpectedFullCache());
@@ -360,14 +360,14 @@ TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
         std::wstring text;
     } rows[] = {
         {"a file where a folder of the cache path goes", m_temp,
-         [&] { WriteFileBytes(m_temp + L"\\Skarnveld", "in the way"); },
+         [&] { WriteFileBytes(m_temp + L"\\" TEST_MAKER, "in the way"); },
          L"Could not create the product content cache folder at " + Quoted(m_cache) + L".\n" +
              HresultLine(3)},
         {"a file where the cache folder goes", m_temp,
          [&] {
-             MakeFolder(m_temp + L"\\Skarnveld");
-             MakeFolder(m_temp + L"\\Skarnveld\\Corvane");
-             MakeFolder(m_temp + L"\\Skarnveld\\Corvane\\v1.1.1.33");
+             MakeFolder(m_temp + L"\\" TEST_MAKER);
+             MakeFolder(m_temp + L"\\" TEST_MAKER L"\\" TEST_PRODUCT);
+             MakeFolder(m_temp + L"\\" TEST_MAKER L"\\" TEST_PRODUCT L"\\v" TEST_VERSION);
              WriteFileBytes(m_cache, "in the way");
          },
          L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_PATH_NOT_FOUND)},

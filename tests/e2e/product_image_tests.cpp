@@ -9,7 +9,7 @@
 
 namespace
 {
-const std::wstring c_product = BuildPath(L"..\\win32\\Corvane.exe");
+const std::wstring c_product = BuildPath(L"..\\win32\\" TEST_EXE_NAME);
 
 template <class T> T At(const std::string& image, size_t offset)
 {
@@ -93,7 +93,7 @@ TEST(ProductImage, CarriesTheVersionOfTheCacheFolder)
     EXPECT_EQ(pInfo->dwProductVersionMS, 0x00010001u);
     EXPECT_EQ(pInfo->dwProductVersionLS, 0x00010021u);
     for (const auto& entry :
-         {std::make_pair(L"CompanyName", L"Skarnveld"), std::make_pair(L"ProductName", L"Corvane"),
+         {std::make_pair(L"CompanyName", TEST_MAKER), std::make_pair(L"ProductName", TEST_PRODUCT),
           std::make_pair(L"FileVersion", L"1.1.1.33")})
     {
         wchar_t* psz = nullptr;

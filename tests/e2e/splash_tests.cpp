@@ -12,7 +12,7 @@
 
 namespace
 {
-const wchar_t c_splashClass[] = L"SkarnveldLauncherSplash";
+const wchar_t c_splashClass[] = TEST_SPLASH_CLASS;
 const int c_width = 512, c_height = 197;
 const RECT c_centred = {384, 413, 384 + c_width, 413 + c_height}; // on the 1280 x 1024 test screen
 const int c_opacity = 229;
@@ -179,7 +179,7 @@ void ExpectShownSplash(const CSplashRun& run)
     ASSERT_NE(run.splash.hwnd, nullptr) << run.Transcript();
     const CWindowSnapshot& splash = run.splash;
     EXPECT_TRUE(splash.visible);
-    EXPECT_EQ(splash.caption, L"Starting Skarnveld Corvane");
+    EXPECT_EQ(splash.caption, TEST_SPLASH_CAPTION);
     EXPECT_EQ(splash.rect.left, c_centred.left);
     EXPECT_EQ(splash.rect.top, c_centred.top);
     EXPECT_EQ(splash.rect.right - splash.rect.left, c_width);
@@ -192,7 +192,7 @@ void ExpectShownSplash(const CSplashRun& run)
 void ExpectBindFailureBoxOwnedBySplash(const CSplashRun& run)
 {
     ASSERT_EQ(run.result.boxes.size(), 1u) << run.Transcript();
-    EXPECT_EQ(run.result.boxes[0].caption, L"Corvane \x2013 Loading");
+    EXPECT_EQ(run.result.boxes[0].caption, TEST_LOADING_CAPTION);
     EXPECT_EQ(run.result.boxes[0].ownerClass, c_splashClass);
     EXPECT_EQ(run.result.boxes[0].owner, run.splash.hwnd);
     EXPECT_EQ(run.result.exitCode, c_bindFailureExit);
@@ -335,7 +335,7 @@ TEST_F(SplashScreen, ShowsThePictureUprightAtTheCentreBlendedAt229Of255)
 TEST_F(SplashScreen, TheProductPictureStandsUpright)
 {
     // resources/splash.png marks its corners with 8 x 8 squares: red, green, blue, yellow from the top left.
-    CSplashRun run(BuildPath(L"Corvane.exe"), c_bindFailure);
+    CSplashRun run(BuildPath(TEST_EXE_NAME), c_bindFailure);
     ExpectShownSplash(run);
     const struct
     {
@@ -382,7 +382,7 @@ TEST_F(SplashScreen, AMultiFramePictureShowsItsFirstFrame)
 // on as it would have (here to the binding's error box, owned by the hidden window, and the same code).
 TEST_F(SplashScreen, APictureThatCannotBeShownLeavesAHiddenOwnerAndChangesNothingElse)
 {
-    CSplashRun normal(BuildPath(L"Corvane.exe"), c_bindFailure);
+    CSplashRun normal(BuildPath(TEST_EXE_NAME), c_bindFailure);
     ASSERT_EQ(normal.result.boxes.size(), 1u) << normal.Transcript();
     const struct
     {
@@ -410,7 +410,7 @@ TEST_F(SplashScreen, ThePointerOverTheSplashIsTheWaitCursor)
 {
     CFrameworkInstalled framework;
     CPointerImage overSplash, overBox;
-    CSplashRun run(BuildPath(L"Corvane.exe"), c_applicationBox, [&](const CWindowSnapshot& box, HANDLE) {
+    CSplashRun run(BuildPath(TEST_EXE_NAME), c_applicationBox, [&](const CWindowSnapshot& box, HANDLE) {
         SetCursorPos(c_centred.left + 100, c_centred.top + 100);
         Sleep(400);
         overSplash = ReadPointerImage();
@@ -443,7 +443,7 @@ TEST_F(SplashScreen, ClicksAndKeysDoNotCloseIt)
 {
     CFrameworkInstalled framework;
     bool foreground = false, standing = false;
-    CSplashRun run(BuildPath(L"Corvane.exe"), c_applicationBox, [&](const CWindowSnapshot&, HANDLE) {
+    CSplashRun run(BuildPath(TEST_EXE_NAME), c_applicationBox, [&](const CWindowSnapshot&, HANDLE) {
         const HWND hwndSplash = FindWindowW(c_splashClass, nullptr);
         ClickAt(c_centred.left + 100, c_centred.top + 100);
         foreground = GetForegroundWindow() == hwndSplash;
@@ -464,7 +464,7 @@ TEST_F(SplashScreen, AltF4DoesNotCloseIt)
 {
     CFrameworkInstalled framework;
     bool foreground = false, standing = false;
-    CSplashRun run(BuildPath(L"Corvane.exe"), c_applicationBox, [&](const CWindowSnapshot&, HANDLE) {
+    CSplashRun run(BuildPath(TEST_EXE_NAME), c_applicationBox, [&](const CWindowSnapshot&, HANDLE) {
         const HWND hwndSplash = FindWindowW(c_splashClass, nullptr);
         ClickAt(c_centred.left + 100, c_centred.top + 100);
         foreground = GetForegroundWindow() == hwndSplash;

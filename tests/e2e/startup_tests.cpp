@@ -5,10 +5,12 @@
 
 namespace
 {
-const std::wstring c_osText = L"Skarnveld Corvane currently requires Windows NT 5.1 or higher to run. Your "
-                              L"operation system version is not supported.";
+const std::wstring c_osText =
+    std::wstring(TEST_MAKER) + L" " + TEST_PRODUCT +
+    L" currently requires Windows NT 5.1 or higher to run. Your operation system version is not supported.";
 const std::wstring c_requirementsNothingFound =
-    L"To run Skarnveld Corvane, you must have the .NET Framework installed on your computer.\n\n"
+    std::wstring(L"To run ") + TEST_MAKER + L" " + TEST_PRODUCT +
+    L", you must have the .NET Framework installed on your computer.\n\n"
     L"Minimum .NET Framework version required: 3.5.0.0 (Full edition).\n"
     L"Minimum CLR version required: 2.0.0.0.\n\n"
     L"Would you like to open the Mirosoft website with a free download of the .NET Framework?";
@@ -22,13 +24,13 @@ TEST(OperatingSystemGate, OlderSystemsGetTheRequirementsBoxWithoutOwner)
     {
         SCOPED_TRACE(Narrow(version));
         CTempFolder temp(L"os-gate");
-        CWineAppSetting wineVersion(L"Corvane.exe", L"", L"Version", version);
+        CWineAppSetting wineVersion(TEST_EXE_NAME, L"", L"Version", version);
         CLauncherStart start;
         start.tempFolder = temp.Path();
         const CLaunchResult result = start.Run();
 
         ASSERT_EQ(result.boxes.size(), 1u) << Narrow(result.transcript);
-        EXPECT_EQ(result.boxes[0].caption, L"Corvane \x2013 System Requirements");
+        EXPECT_EQ(result.boxes[0].caption, TEST_SYSTEM_CAPTION);
         EXPECT_EQ(result.boxes[0].text, c_osText);
         EXPECT_EQ(result.boxes[0].owner, nullptr);
         EXPECT_EQ(result.boxes[0].icon, static_cast<UINT>(MB_ICONERROR));
@@ -45,14 +47,14 @@ TEST(OperatingSystemGate, SupportedSystemsPassTheGate)
     {
         SCOPED_TRACE(Narrow(version));
         CTempFolder temp(L"os-pass");
-        CWineAppSetting wineVersion(L"Corvane.exe", L"", L"Version", version);
+        CWineAppSetting wineVersion(TEST_EXE_NAME, L"", L"Version", version);
         CLauncherStart start;
         start.tempFolder = temp.Path();
         start.dllOverride = L""; // no runtime shim: the next thing a user sees is the requirements box
         const CLaunchResult result = start.Run();
 
         ASSERT_EQ(result.boxes.size(), 1u) << Narrow(result.transcript);
-        EXPECT_EQ(result.boxes[0].caption, L"Corvane \x2013 .NET Runtime Requirements");
+        EXPECT_EQ(result.boxes[0].caption, TEST_REQUIREMENTS_CAPTION);
         EXPECT_EQ(result.exitCode, 0x80004002u);
     }
 }
@@ -73,7 +75,7 @@ TEST(MissingRuntimeShim, ShowsOnlyTheMinimumsWithoutRetryWhateverTheAnswer)
 
         ASSERT_EQ(result.boxes.size(), 1u) << Narrow(result.transcript);
         const CWindowSnapshot& box = result.boxes[0];
-        EXPECT_EQ(box.caption, L"Corvane \x2013 .NET Runtime Requirements");
+        EXPECT_EQ(box.caption, TEST_REQUIREMENTS_CAPTION);
         EXPECT_EQ(box.text, c_requirementsNothingFound);
         EXPECT_EQ(box.icon, static_cast<UINT>(MB_ICONERROR));
         ASSERT_EQ(box.buttons.size(), 2u);

@@ -1,6 +1,7 @@
 // Starts the launcher and meets its windows from outside, as a user at the screen would.
 #include "launch_driver.h"
 
+#include "product_names.h"
 #include "screen_capture.h"
 
 #include <cstdlib>
@@ -9,7 +10,7 @@
 
 namespace
 {
-const wchar_t c_szSplashClass[] = L"SkarnveldLauncherSplash";
+const wchar_t c_szSplashClass[] = TEST_SPLASH_CLASS;
 
 std::wstring WindowText(HWND hwnd)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "launch_driver.h"
+#include "product_names.h"
 #include "test_paths.h"
 
 #include <string>
@@ -77,7 +78,7 @@ void RegisterUrlRecorder();
 // environment block its parent hands over.
 struct CLauncherStart
 {
-    std::wstring exePath = BuildPath(L"Corvane.exe");
+    std::wstring exePath = BuildPath(TEST_EXE_NAME);
     std::wstring tempFolder; // TEMP and TMP
     std::wstring dllOverride = L"native";
     std::wstring scenario;     // scenario text for the simulated runtime; empty: its default

@@ -1,6 +1,7 @@
 // Error boxes: the platform texts of result codes with their fallbacks, the three report forms as the
 // user reads them, and the hand-over of the error-information source.
 #include "harness/box_answerer.h"
+#include "product_names.h"
 #include "base/error_report.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +48,7 @@ private:
     HRESULT m_hrDescription;
 };
 
-const std::wstring c_caption = L"Corvane \x2013 Loading";
+const std::wstring c_caption = TEST_LOADING_CAPTION;
 } // namespace
 
 TEST(HresultText, RemovesOneTrailingLineBreakFromTheSystemText)

@@ -2,6 +2,7 @@
 // situations with every answer, and the framework survey of the registry.
 #include "harness/box_answerer.h"
 #include "harness/wine_test_env.h"
+#include "product_names.h"
 #include "requirements/framework_survey.h"
 #include "requirements/os_requirement.h"
 #include "requirements/runtime_requirements_dialog.h"
@@ -12,17 +13,17 @@ using namespace corvane;
 
 namespace
 {
-const std::wstring c_title = L"Corvane \x2013 .NET Runtime Requirements";
-const std::wstring c_intro =
-    L"To run Skarnveld Corvane, you must have the .NET Framework installed on your computer.\n\n";
+const std::wstring c_title = TEST_REQUIREMENTS_CAPTION;
+const std::wstring c_intro = std::wstring(L"To run ") + TEST_MAKER + L" " + TEST_PRODUCT +
+                             L", you must have the .NET Framework installed on your computer.\n\n";
 const std::wstring c_minimums =
     L"Minimum .NET Framework version required: 3.5.0.0 (Full edition).\n"
     L"Minimum CLR version required: 2.0.0.0.\n\n"
     L"Would you like to open the Mirosoft website with a free download of the .NET "
     L"Framework?";
 const std::wstring c_retryText =
-    L"Corvane has found the CLR version capable of running its code, but the .NET Framework version is "
-    L"outdated. "
+    std::wstring(TEST_PRODUCT) +
+    L" has found the CLR version capable of running its code, but the .NET Framework version is outdated. "
     L"Some of the features might be missing, and the application might not run properly.\n\nIf you hit "
     L"Retry, "
     L"the application will attempt to start in the current environment. If it fails, please proceed with "

@@ -1,0 +1,54 @@
+// The pure rules of the product pack: which element names may become files, and where the cache lies.
+#include "product_names.h"
+#include "pack/content_cache.h"
+#include "pack/element_names.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace corvane;
+
+namespace
+{
+std::wstring Str(const _bstr_t& bs)
+{
+    return bs.length() ? std::wstring(static_cast<const wchar_t*>(bs)) : std::wstring();
+}
+} // namespace
+
+TEST(ElementNames, DevicesWithOrWithoutExtensionAreRefused)
+{
+    for (const wchar_t* sz : {L"CON", L"prn", L"Aux.txt", L"nul.tar.gz", L"COM1", L"lpt9.log"})
+        EXPECT_TRUE(IsDeviceName(sz)) << Str(sz);
+    for (const wchar_t* sz : {L"CONSOLE", L"COM0", L"COM10", L"LPT", L"auxiliary.txt", L"con_", L"xNUL"})
+        EXPECT_FALSE(IsDeviceName(sz)) << Str(sz);
+}
+
+TEST(ElementNames, OnlyOneNameThatStaysInItsFolderIsSafe)
+{
+    for (const wchar_t* sz : {L"a.txt", L"Platform.UI.dll", L".hidden", L"x86", L"\x65E5\x672C.txt"})
+        EXPECT_TRUE(IsSafeFileName(sz)) << Str(sz);
+    for (const wchar_t* sz : {L"", L".", L"..", L"a/b", L"a\\b", L"c:x", L"a*", L"q?", L"trail.", L"trail ",
+                              L"tab\there", L"aux.txt"})
+        EXPECT_FALSE(IsSafeFileName(sz)) << Str(sz);
+}
+
+TEST(ElementNames, ReportedPathsGiveTheirLastPart)
+{
+    EXPECT_EQ(Str(GetElementFileName(L"x86/native.dll")), L"native.dll");
+    EXPECT_EQ(Str(GetElementFileName(L"b/a/a/deep.bin")), L"deep.bin");
+    EXPECT_EQ(Str(GetElementFileName(L"plain.txt")), L"plain.txt");
+    EXPECT_EQ(Str(GetElementFileName(L"b/..")), L"");
+    EXPECT_EQ(Str(GetElementFileName(L"b/")), L"");
+    EXPECT_EQ(Str(GetElementFileName(L"b/con.txt")), L"");
+}
+
+TEST(ContentCache, FolderLiesBelowTempWithOneSeparator)
+{
+    const std::wstring below = std::wstring(L"\\") + TEST_CACHE_BELOW_TEMP;
+    EXPECT_EQ(Str(GetContentCacheFolderBelow(L"C:\\Temp\\")), L"C:\\Temp" + below);
+    EXPECT_EQ(Str(GetContentCacheFolderBelow(L"C:\\Temp")), L"C:\\Temp" + below);
+    EXPECT_EQ(Str(GetContentCacheFolderBelow(L"\\\\server\\share\\T\x00EBmp\\")),
+              L"\\\\server\\share\\T\x00EBmp" + below);
+}
