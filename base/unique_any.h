@@ -43,6 +43,7 @@ private:
 };
 
 typedef CUniqueAny<HANDLE, &CloseHandle, -1> CUniqueHFile; // what CreateFileW opens
+typedef CUniqueAny<HANDLE, &CloseHandle> CUniqueHandle;    // other kernel objects: null when none
 typedef CUniqueAny<HKEY, &RegCloseKey> CUniqueHKey;
 typedef CUniqueAny<HDC, &DeleteDC> CUniqueHdc;
 typedef CUniqueAny<HBITMAP, &DeleteObject> CUniqueHBitmap;

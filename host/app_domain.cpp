@@ -126,10 +126,14 @@ HRESULT RunManagedApplication(ICorRuntimeHostPtr oClrHost)
     HRESULT hr = oClrHost->Start();
     if (FAILED(hr)) return ReportHresult(hr, GetErrorInfoSource(oClrHost), L"The CLR could not be started.");
 
-    // Content that could not be unpacked (reported) leaves the default domain, as when there is none.
+    // Only a start with nothing to unpack (no pack, no temporary folder) falls back to the default
+    // domain. After a reported failure start-up ends: the default domain's base is the executable's
+    // folder, where an assembly of the core assembly's name could wait to be run instead of the product's.
     _bstr_t bsBaseDir;
     _AppDomainPtr oAppDomain;
-    if (PrepareProductContent(bsBaseDir) == S_OK)
+    hr = PrepareProductContent(bsBaseDir);
+    if (FAILED(hr)) return hr;
+    if (hr == S_OK)
         RETURN_IF_FAILED(CreatePrimaryDomain(oClrHost, bsBaseDir, oAppDomain));
     else
         RETURN_IF_FAILED(GetDefaultAppDomain(oClrHost, oAppDomain));

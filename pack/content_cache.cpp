@@ -6,6 +6,7 @@
 
 #include <shlobj.h>
 #include <cwchar>
+#include <cwctype>
 
 namespace corvane
 {
@@ -47,6 +48,37 @@ bool IsFileUpToDate(const _bstr_t& bsPath, ULARGE_INTEGER size)
     WIN32_FILE_ATTRIBUTE_DATA attrs = {};
     return GetFileAttributesExW(bsPath, GetFileExInfoStandard, &attrs) &&
            attrs.nFileSizeHigh == size.HighPart && attrs.nFileSizeLow == size.LowPart;
+}
+
+_bstr_t GetContentCacheLockName(const wchar_t* szFolder)
+{
+    // Object names take no further backslash and at most MAX_PATH characters: the path goes in as a hash.
+    unsigned long long ullHash = 14695981039346656037ull;
+    for (const wchar_t* pch = szFolder; *pch; ++pch)
+    {
+        ullHash ^= static_cast<unsigned short>(towupper(*pch));
+        ullHash *= 1099511628211ull;
+    }
+    wchar_t szHash[17];
+    swprintf(szHash, 17, L"%016llX", ullHash);
+    return _bstr_t(L"Local\\") + g_szMakerName + L"." + g_szProductName + L".ContentCache." + szHash;
+}
+
+CContentCacheLock::CContentCacheLock(const _bstr_t& bsFolder)
+    : m_hMutex(CreateMutexW(nullptr, FALSE, GetContentCacheLockName(bsFolder)))
+{
+    // Unpacking the largest pack takes seconds; a start that waited this long stands behind a hung one.
+    const DWORD c_dwWaitMs = 5 * 60 * 1000;
+    if (m_hMutex.IsValid())
+    {
+        const DWORD dwWait = WaitForSingleObject(m_hMutex.Get(), c_dwWaitMs);
+        m_fHeld = dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
+    }
+}
+
+CContentCacheLock::~CContentCacheLock()
+{
+    if (m_fHeld) ReleaseMutex(m_hMutex.Get());
 }
 
 bool WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData, DWORD& dwError)

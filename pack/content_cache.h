@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/com_support.h"
+#include "base/unique_any.h"
 
 namespace corvane
 {
@@ -19,6 +20,26 @@ HRESULT CreateCacheFolder(const _bstr_t& bsFolder, const wchar_t* szSentenceStar
 
 // True when the file (or folder) exists with exactly this size; nothing else is compared.
 bool IsFileUpToDate(const _bstr_t& bsPath, ULARGE_INTEGER size);
+
+// The name of the session-wide lock of one cache folder: the same for every spelling of its path's case.
+_bstr_t GetContentCacheLockName(const wchar_t* szFolder);
+
+// Holds the cache folder's lock while it lives, so that two starts at once (a double click twice) do not
+// write the same files: the second waits while the first unpacks, then finds every file up to date. A
+// holder that died leaves the lock abandoned, which counts as acquired. When the wait runs out, or the
+// lock cannot be made, the start goes on unlocked and any clash is reported where a write fails.
+class CContentCacheLock
+{
+public:
+    explicit CContentCacheLock(const _bstr_t& bsFolder);
+    CContentCacheLock(const CContentCacheLock&) = delete;
+    CContentCacheLock& operator=(const CContentCacheLock&) = delete;
+    ~CContentCacheLock();
+
+private:
+    CUniqueHandle m_hMutex;
+    bool m_fHeld = false;
+};
 
 // Writes a whole buffer to an open file; false when the write failed or came up short, with the
 // Win32 code in dwError.

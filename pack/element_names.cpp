@@ -7,10 +7,18 @@ namespace corvane
 {
 bool IsDeviceName(const wchar_t* szName)
 {
-    const size_t nBase = wcscspn(szName, L".");
-    auto isPrefix = [szName](const wchar_t* szDevice) { return _wcsnicmp(szName, szDevice, 3) == 0; };
-    if (nBase == 3) return isPrefix(L"CON") || isPrefix(L"PRN") || isPrefix(L"AUX") || isPrefix(L"NUL");
-    return nBase == 4 && (isPrefix(L"COM") || isPrefix(L"LPT")) && szName[3] >= L'1' && szName[3] <= L'9';
+    // The system takes the part before the first dot, without the blanks that end it ("NUL .txt" is
+    // NUL); COM and LPT go with a digit from 1 to 9 or a superscript one, two or three.
+    size_t nBase = wcscspn(szName, L".");
+    while (nBase > 0 && szName[nBase - 1] == L' ')
+        --nBase;
+    const wchar_t* const c_devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* szDevice : c_devices)
+        if (nBase == wcslen(szDevice) && _wcsnicmp(szName, szDevice, nBase) == 0) return true;
+    if (nBase != 4 || (_wcsnicmp(szName, L"COM", 3) != 0 && _wcsnicmp(szName, L"LPT", 3) != 0)) return false;
+    const wchar_t chNumber = szName[3];
+    return (chNumber >= L'1' && chNumber <= L'9') || chNumber == L'\x00B9' || chNumber == L'\x00B2' ||
+           chNumber == L'\x00B3';
 }
 
 bool IsSafeFileName(const wchar_t* szName)

@@ -5,7 +5,8 @@
 
 namespace corvane
 {
-// True for CON, PRN, AUX, NUL, COM1-9 and LPT1-9, with or without an extension: such names open a device.
+// True for the names that open a device, with or without an extension: CON, PRN, AUX, NUL, CONIN$,
+// CONOUT$, COM and LPT with 1-9 or a superscript 1-3.
 bool IsDeviceName(const wchar_t* szName);
 
 // True for one name that creates a file in its own folder: not empty, "." or "..", no separator or other

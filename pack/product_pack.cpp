@@ -40,22 +40,22 @@ HRESULT WritePackFile(const _bstr_t& bsContentFile, const void* pvPack, DWORD dw
     return S_OK;
 }
 
-HRESULT OpenPackStorage(const _bstr_t& bsContentFile, IStoragePtr& oStorage)
+HRESULT CreateItStorage(ITStoragePtr& oItStorage)
 {
-    ITStoragePtr oItStorage;
-    HRESULT hr = CoCreateInstance(CLSID_ITStorage, nullptr,
-                                  CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
-                                      CLSCTX_REMOTE_SERVER,
-                                  IID_ITStorage, reinterpret_cast<void**>(&oItStorage));
+    const HRESULT hr = CoCreateInstance(CLSID_ITStorage, nullptr,
+                                        CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
+                                            CLSCTX_REMOTE_SERVER,
+                                        IID_ITStorage, reinterpret_cast<void**>(&oItStorage));
     if (FAILED(hr))
         return ReportHresult(hr, IErrorInfoPtr(),
                              L"Could not create an ITStorage instance to read the product pack.");
-    hr = oItStorage->StgOpenStorage(bsContentFile, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
-                                    &oStorage);
-    if (FAILED(hr))
-        return ReportHresult(hr, IErrorInfoPtr(),
-                             L"Could not open the structured document storage on the product pack.");
     return S_OK;
+}
+
+HRESULT OpenPackStorage(ITStoragePtr oItStorage, const _bstr_t& bsContentFile, IStoragePtr& oStorage)
+{
+    return oItStorage->StgOpenStorage(bsContentFile, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                      &oStorage);
 }
 } // namespace
 
@@ -71,7 +71,22 @@ HRESULT OpenProductPack(const _bstr_t& bsFolder, IStoragePtr& oStorage)
     const _bstr_t bsContentFile = bsFolder + L"\\ProductContent.chm";
     ULARGE_INTEGER size = {};
     size.LowPart = dwSize;
-    if (!IsFileUpToDate(bsContentFile, size)) RETURN_IF_FAILED(WritePackFile(bsContentFile, pbPack, dwSize));
-    return OpenPackStorage(bsContentFile, oStorage);
+    const bool fUpToDate = IsFileUpToDate(bsContentFile, size);
+    if (!fUpToDate) RETURN_IF_FAILED(WritePackFile(bsContentFile, pbPack, dwSize));
+
+    ITStoragePtr oItStorage;
+    RETURN_IF_FAILED(CreateItStorage(oItStorage));
+    HRESULT hr = OpenPackStorage(oItStorage, bsContentFile, oStorage);
+    // A file of the right size can still be damaged (a power cut leaves zeros): the good bytes are in
+    // the executable, so it is written once more before the failure counts.
+    if (FAILED(hr) && fUpToDate)
+    {
+        RETURN_IF_FAILED(WritePackFile(bsContentFile, pbPack, dwSize));
+        hr = OpenPackStorage(oItStorage, bsContentFile, oStorage);
+    }
+    if (FAILED(hr))
+        return ReportHresult(hr, IErrorInfoPtr(),
+                             L"Could not open the structured document storage on the product pack.");
+    return S_OK;
 }
 } // namespace corvane

@@ -29,6 +29,7 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
                                                     Quoted(bsFileOnDisk) + L" for writing.");
 
     BYTE buffer[65536];
+    ULONGLONG ullCopied = 0;
     for (;;)
     {
         ULONG ulRead = 0;
@@ -36,7 +37,13 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
         if (FAILED(hr))
             return ReportHresult(hr, GetErrorInfoSource(oStorage),
                                  L"Error reading content stream " + Quoted(bsName) + L".");
+        // A damaged or cut pack ends its streams early without an error; the file, left at another size
+        // than its stream, is written again on the next start.
+        if (ulRead == 0 && ullCopied != size.QuadPart)
+            return ReportHresult(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF), IErrorInfoPtr(),
+                                 L"Error reading content stream " + Quoted(bsName) + L".");
         if (ulRead == 0) return S_OK;
+        ullCopied += ulRead;
         // A truncated file must never be left for the application to start from.
         DWORD dwError = 0;
         if (!WriteWholeBuffer(hFile.Get(), buffer, ulRead, dwError))
@@ -108,6 +115,7 @@ HRESULT PrepareProductContent(_bstr_t& bsContentFolder)
     HRESULT hr = GetProductContentCacheFolder(bsFolder);
     if (hr != S_OK) return hr;
 
+    const CContentCacheLock lock(bsFolder);
     IStoragePtr oStorage;
     hr = OpenProductPack(bsFolder, oStorage);
     if (hr != S_OK) return hr;

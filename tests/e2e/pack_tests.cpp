@@ -2,6 +2,7 @@
 // extracted tree on first and later starts, and every failure that can be put in the launcher's way.
 #include "base/unique_any.h"
 #include "harness/wine_test_env.h"
+#include "pack/content_cache.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -12,7 +13,9 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
+using corvane::CUniqueHandle;
 using corvane::CUniqueHFile;
 
 namespace
@@ -177,8 +180,14 @@ protected:
     CLaunchResult Launch(const std::wstring& variant, const std::wstring& tempFolder,
                          const std::wstring& scenario = L"")
     {
+        return LaunchExe(PackExe(variant), tempFolder, scenario);
+    }
+
+    CLaunchResult LaunchExe(const std::wstring& exePath, const std::wstring& tempFolder,
+                            const std::wstring& scenario = L"")
+    {
         CLauncherStart start;
-        start.exePath = PackExe(variant);
+        start.exePath = exePath;
         start.tempFolder = tempFolder;
         start.clrLog = m_scratch / L"clr.log";
         DeleteFileW(start.clrLog.c_str());
@@ -209,10 +218,10 @@ protected:
         ExpectOrderlyRuntimeCalls();
     }
 
-    // The pack's box, then the default domain, where the core assembly cannot be found.
-    void ExpectPackFailure(const CLaunchResult& result, const std::wstring& text)
+    // The pack's box, the only one: its failure ends the start with its code, and no domain is made.
+    void ExpectPackFailure(const CLaunchResult& result, const std::wstring& text, HRESULT hr)
     {
-        ASSERT_EQ(result.boxes.size(), 2u) << Narrow(result.transcript);
+        ASSERT_EQ(result.boxes.size(), 1u) << Narrow(result.transcript);
         const CWindowSnapshot& box = result.boxes[0];
         EXPECT_EQ(box.caption, c_szCaption);
         EXPECT_EQ(box.text, text) << Narrow(result.transcript);
@@ -220,7 +229,11 @@ protected:
         EXPECT_EQ(box.ownerClass, c_szSplashClass);
         ASSERT_EQ(box.buttons.size(), 1u);
         EXPECT_EQ(box.buttons[0].first, IDOK);
-        ExpectDefaultDomainFailure(result, 1);
+        EXPECT_EQ(result.exitCode, static_cast<DWORD>(hr));
+        EXPECT_TRUE(LinesStartingWith(Log(), "GetDefaultDomain").empty());
+        EXPECT_TRUE(LinesStartingWith(Log(), "CreateDomainEx").empty());
+        EXPECT_TRUE(LinesStartingWith(Log(), "Load_2").empty());
+        ExpectOrderlyRuntimeCalls();
     }
 
     void ExpectDefaultDomainFailure(const CLaunchResult& result, size_t index)
@@ -358,11 +371,12 @@ TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
         std::wstring temp;
         std::function<void()> arrange;
         std::wstring text;
+        DWORD dwError;
     } rows[] = {
         {"a file where a folder of the cache path goes", m_temp,
          [&] { WriteFileBytes(m_temp + L"\\" TEST_MAKER, "in the way"); },
-         L"Could not create the product content cache folder at " + Quoted(m_cache) + L".\n" +
-             HresultLine(3)},
+         L"Could not create the product content cache folder at " + Quoted(m_cache) + L".\n" + HresultLine(3),
+         ERROR_PATH_NOT_FOUND},
         {"a file where the cache folder goes", m_temp,
          [&] {
              MakeFolder(m_temp + L"\\" TEST_MAKER);
@@ -370,15 +384,18 @@ TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
              MakeFolder(m_temp + L"\\" TEST_MAKER L"\\" TEST_PRODUCT L"\\v" TEST_VERSION);
              WriteFileBytes(m_cache, "in the way");
          },
-         L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_PATH_NOT_FOUND)},
+         L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_PATH_NOT_FOUND),
+         ERROR_PATH_NOT_FOUND},
         {"a pack file of another size held open by someone else", m_temp,
          [&] {
              SHCreateDirectory(nullptr, m_cache.c_str());
              held = HoldFile(m_cache + L"\\ProductContent.chm", CREATE_ALWAYS);
          },
-         L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_SHARING_VIOLATION)},
+         L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_SHARING_VIOLATION),
+         ERROR_SHARING_VIOLATION},
         {"a TEMP longer than any path", longTemp, [] {},
-         L"Could not get the TEMP folder path. " + Win32Tail(ERROR_FILENAME_EXCED_RANGE)},
+         L"Could not get the TEMP folder path. " + Win32Tail(ERROR_FILENAME_EXCED_RANGE),
+         ERROR_FILENAME_EXCED_RANGE},
     };
     for (const auto& row : rows)
     {
@@ -388,15 +405,17 @@ TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
         row.arrange();
         const CLaunchResult result = Launch(L"full", row.temp);
         held.reset();
-        ExpectPackFailure(result, row.text);
+        ExpectPackFailure(result, row.text, HRESULT_FROM_WIN32(row.dwError));
     }
 }
 
 TEST_F(PackFailures, ContentThatIsNoContainerIsWrittenThenRefused)
 {
     const CLaunchResult result = Launch(L"invalid", m_temp);
-    ExpectPackFailure(result, L"Could not open the structured document storage on the product pack.\n" +
-                                  HresultLine(static_cast<DWORD>(E_FAIL)));
+    ExpectPackFailure(result,
+                      L"Could not open the structured document storage on the product pack.\n" +
+                          HresultLine(static_cast<DWORD>(E_FAIL)),
+                      E_FAIL);
     EXPECT_TRUE(ReadFileBytes(m_cache + L"\\ProductContent.chm") ==
                 ReadFileBytes(BuildPath(L"tests\\packs\\trees\\not-a-pack.bin")));
 }
@@ -422,6 +441,7 @@ TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
         const char* what;
         std::function<void()> arrange;
         std::wstring text;
+        DWORD dwError;
         std::set<std::wstring> files;   // from the source, besides the pack file
         std::set<std::wstring> folders; // besides the obstacle
         std::wstring obstacleFile;      // a file the test put in the way, and what it holds
@@ -431,6 +451,7 @@ TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
          [&] { SHCreateDirectory(nullptr, (m_cache + L"\\b\\a\\b.txt").c_str()); },
          L"Could not open the product content file " + Quoted(m_cache + L"\\b\\a\\b.txt") +
              L" for writing. " + Win32Tail(ERROR_ACCESS_DENIED),
+         ERROR_ACCESS_DENIED,
          {L"a.txt", L"b\\a\\a\\deep.bin"},
          {L"b", L"b\\a", L"b\\a\\a", L"b\\a\\b.txt"},
          L"",
@@ -442,6 +463,7 @@ TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
          },
          L"Could not create the product content cache subfolder at " + Quoted(m_cache + L"\\b\\a") + L".\n" +
              HresultLine(ERROR_PATH_NOT_FOUND),
+         ERROR_PATH_NOT_FOUND,
          {L"a.txt"},
          {},
          L"b",
@@ -453,6 +475,7 @@ TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
          },
          L"Could not open the product content file " + Quoted(m_cache + L"\\b\\b.bin") + L" for writing. " +
              Win32Tail(ERROR_SHARING_VIOLATION),
+         ERROR_SHARING_VIOLATION,
          {L"a.txt", L"b\\a\\a\\deep.bin", L"b\\a\\b.txt"},
          {L"b", L"b\\a", L"b\\a\\a"},
          L"b\\b.bin",
@@ -467,7 +490,7 @@ TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
         row.arrange();
         const CLaunchResult result = Launch(L"full", m_temp);
         held.reset();
-        ExpectPackFailure(result, row.text);
+        ExpectPackFailure(result, row.text, HRESULT_FROM_WIN32(row.dwError));
 
         CTree expected;
         expected.folders = row.folders;
@@ -483,10 +506,111 @@ TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
 TEST_F(PackFailures, ElementNamedLikeADeviceStopsExtraction)
 {
     const CLaunchResult result = Launch(L"unsafe", m_temp);
-    ExpectPackFailure(result, L"Could not extract the product content element " + Quoted(L"aux.txt") +
-                                  L": its name cannot be a file name. " + Win32Tail(ERROR_INVALID_NAME));
+    ExpectPackFailure(result,
+                      L"Could not extract the product content element " + Quoted(L"aux.txt") +
+                          L": its name cannot be a file name. " + Win32Tail(ERROR_INVALID_NAME),
+                      HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
     const CTree cache = ReadTree(m_cache);
     EXPECT_EQ(Join(Keys(cache.files)), Join({L"ProductContent.chm", L"a.txt"}));
     EXPECT_TRUE(cache.files.count(L"a.txt") &&
                 cache.files.at(L"a.txt") == ReadFileBytes(BuildPath(L"tests\\packs\\trees\\unsafe\\a.txt")));
+}
+
+// A pack cut short or with a broken control block ends its streams early and quietly: the first short
+// one stops the start with its box and code, and its file is left at another size, to be written again.
+TEST_F(PackFailures, ShortStreamsOfADamagedPackStopTheStart)
+{
+    const HRESULT hrShort = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+    for (const wchar_t* variant : {L"damaged-cut50", L"damaged-cut90", L"damaged-cut99", L"damaged-control"})
+    {
+        SCOPED_TRACE(Narrow(variant));
+        RemoveTree(m_temp);
+        MakeFolder(m_temp);
+        const CLaunchResult result = Launch(variant, m_temp);
+        ExpectPackFailure(result,
+                          L"Error reading content stream " + Quoted(L"a.txt") + L".\n" +
+                              HresultLine(static_cast<DWORD>(hrShort)),
+                          hrShort);
+        EXPECT_NE(ReadFileBytes(m_cache + L"\\a.txt").size(),
+                  ReadFileBytes(FullSource() + L"\\a.txt").size());
+    }
+}
+
+// Nothing starts from beside the executable after a failure: a Downloads folder can hold anything that
+// is named like the core assembly, and the default domain would load it from there.
+TEST_F(PackFailures, AnAssemblyBesideTheExecutableIsNeverLoadedAfterAFailure)
+{
+    const std::wstring downloads = MakeFolder(m_scratch / L"Downloads");
+    const std::wstring exe = downloads + L"\\" TEST_EXE_NAME;
+    ASSERT_TRUE(CopyFileW(PackExe(L"full").c_str(), exe.c_str(), FALSE));
+    const std::wstring assembly = L"\\" TEST_ENTRY_ASSEMBLY L".dll";
+    ASSERT_TRUE(CopyFileW((FullSource() + assembly).c_str(), (downloads + assembly).c_str(), FALSE));
+    WriteFileBytes(m_temp + L"\\" TEST_MAKER, "in the way");
+
+    const CLaunchResult result = LaunchExe(exe, m_temp);
+    ExpectPackFailure(result,
+                      L"Could not create the product content cache folder at " + Quoted(m_cache) + L".\n" +
+                          HresultLine(ERROR_PATH_NOT_FOUND),
+                      HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+}
+
+// A pack file of the right size that does not open (a power cut can leave it zero-filled) is written
+// again from the executable, and the start goes through.
+TEST_F(PackStarts, APackFileOfTheRightSizeThatDoesNotOpenIsWrittenAgain)
+{
+    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+    const std::wstring pack = m_cache + L"\\ProductContent.chm";
+    const std::string good = ReadFileBytes(pack);
+    WriteFileBytes(pack, std::string(good.size(), '\0'));
+
+    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+    EXPECT_TRUE(ReadFileBytes(pack) == good);
+}
+
+// First starts at once, as a repeated double click makes them: the later ones wait while the first one
+// unpacks, then find the whole tree. Each runs as an executable of its own name, so that each has its
+// own Wine settings.
+TEST_F(PackStarts, FirstStartsAtOnceAllRunFromTheWholeTree)
+{
+    const int c_nStarts = 4;
+    std::vector<std::wstring> exes;
+    for (int i = 0; i < c_nStarts; ++i)
+    {
+        exes.push_back(m_scratch / (L"start" + std::to_wstring(i) + L".exe"));
+        ASSERT_TRUE(CopyFileW(PackExe(L"full").c_str(), exes.back().c_str(), FALSE));
+    }
+    for (int round = 0; round < 3; ++round)
+    {
+        SCOPED_TRACE(round);
+        RemoveTree(m_temp);
+        MakeFolder(m_temp);
+        std::vector<CLaunchResult> results(c_nStarts);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < c_nStarts; ++i)
+            threads.emplace_back([&, i] {
+                CLauncherStart start;
+                start.exePath = exes[i];
+                start.tempFolder = m_temp;
+                results[i] = start.Run();
+            });
+        for (auto& thread : threads)
+            thread.join();
+        for (const auto& result : results)
+        {
+            EXPECT_TRUE(result.boxes.empty()) << Narrow(result.transcript);
+            EXPECT_EQ(result.exitCode, 0u) << Narrow(result.transcript);
+        }
+        ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+    }
+}
+
+// A launcher that died holding the cache folder's lock leaves it abandoned: the next start takes it.
+TEST_F(PackStarts, ALockLeftByALauncherThatDiedDoesNotBlockTheNextStart)
+{
+    CUniqueHandle hMutex;
+    std::thread([&] {
+        hMutex.Reset(CreateMutexW(nullptr, TRUE, corvane::GetContentCacheLockName(m_cache.c_str())));
+    }).join();
+    ASSERT_TRUE(hMutex.IsValid());
+    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
 }

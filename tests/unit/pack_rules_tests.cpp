@@ -25,6 +25,16 @@ TEST(ElementNames, DevicesWithOrWithoutExtensionAreRefused)
         EXPECT_FALSE(IsDeviceName(sz)) << Str(sz);
 }
 
+TEST(ElementNames, DevicesBehindBlanksConsolesAndSuperscriptPortsAreRefused)
+{
+    for (const wchar_t* sz : {L"NUL .txt", L"con  .log", L"AUX ", L"CONIN$", L"conout$.txt", L"COM\x00B9",
+                              L"lpt\x00B2.txt", L"COM\x00B3"})
+        EXPECT_TRUE(IsDeviceName(sz)) << Str(sz);
+    for (const wchar_t* sz :
+         {L" NUL.txt", L"CONIN", L"CONIN$x", L"COM\x2074", L"LPT\x00B9\x00B2", L"NUL_.txt"})
+        EXPECT_FALSE(IsDeviceName(sz)) << Str(sz);
+}
+
 TEST(ElementNames, OnlyOneNameThatStaysInItsFolderIsSafe)
 {
     for (const wchar_t* sz : {L"a.txt", L"Platform.UI.dll", L".hidden", L"x86", L"\x65E5\x672C.txt"})
@@ -51,4 +61,14 @@ TEST(ContentCache, FolderLiesBelowTempWithOneSeparator)
     EXPECT_EQ(Str(GetContentCacheFolderBelow(L"C:\\Temp")), L"C:\\Temp" + below);
     EXPECT_EQ(Str(GetContentCacheFolderBelow(L"\\\\server\\share\\T\x00EBmp\\")),
               L"\\\\server\\share\\T\x00EBmp" + below);
+}
+
+TEST(ContentCache, LockNameIsOneKernelObjectNamePerFolderWhateverItsCase)
+{
+    const std::wstring name = Str(GetContentCacheLockName(L"C:\\Temp\\Skarnveld\\ProductContentCache"));
+    EXPECT_EQ(name.rfind(L"Local\\", 0), 0u) << name;
+    EXPECT_EQ(name.find(L'\\', 6), std::wstring::npos) << name;
+    EXPECT_EQ(Str(GetContentCacheLockName(L"c:\\temp\\SKARNVELD\\productcontentcache")), name);
+    EXPECT_NE(Str(GetContentCacheLockName(L"C:\\Temp2\\Skarnveld\\ProductContentCache")), name);
+    EXPECT_LE(Str(GetContentCacheLockName(std::wstring(400, L'x').c_str())).size(), size_t(MAX_PATH));
 }
