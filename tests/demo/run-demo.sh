@@ -8,7 +8,9 @@ mkdir -p "$demo/temp"
 cp "$BUILD/win64/fakeclr/full/mscoree.dll" "$WINEPREFIX/drive_c/windows/system32/mscoree.dll"
 rm -f "$demo/clr.log"
 echo "Starting build/win64/Corvane.exe (the 64-bit build of the launcher: this machine cannot run 32-bit"
-echo "programs, see README) with the simulated runtime. What a user sees:"
+echo "programs, see README) with the simulated runtime: Wine has no .NET runtime, so the simulated one answers"
+echo "the launcher's calls and stands in for the demo's C# entry (make test runs that entry on Mono, the test"
+echo "EntrywayOnMono). What a user sees:"
 WINEDLLOVERRIDES="mscoree=n" "$WINELOADER" "$BUILD/win64/tests/corvane-drive.exe" "$(winpath "$BUILD/win64/Corvane.exe")" \
     --env "TEMP=$(winpath "$demo/temp")" --env "TMP=$(winpath "$demo/temp")" \
     --env "CORVANE_FAKECLR_SCENARIO=$(winpath "$PWD/tests/demo/demo-app.scenario")" \
