@@ -14,6 +14,8 @@ command -v 7z >/dev/null || need+=(p7zip-full)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v xwd >/dev/null || need+=(x11-apps)
 command -v python3 >/dev/null || need+=(python3)
+command -v mcs >/dev/null || need+=(mono-mcs)
+command -v mono >/dev/null || need+=(mono-runtime)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo

@@ -15,8 +15,9 @@ demo=$BUILD/demo
 mkdir -p "$demo/temp"
 rm -f "$demo/clr.log"
 cp "$BUILD/$flavour/fakeclr/full/mscoree.dll" "$WINEPREFIX/drive_c/windows/$system/mscoree.dll"
-echo "Starting build/$flavour/Corvane.exe ($what) with the simulated runtime."
-echo "What a user sees:"
+echo "Starting build/$flavour/Corvane.exe ($what) with the simulated runtime:"
+echo "Wine has no .NET runtime, so the simulated one answers the launcher's calls and stands in for the"
+echo "demo's C# entry (make test runs that entry on Mono, the test EntrywayOnMono). What a user sees:"
 WINEDLLOVERRIDES="mscoree=n" "$WINELOADER" "$BUILD/$flavour/tests/corvane-drive.exe" "$(winpath "$BUILD/$flavour/Corvane.exe")" \
     --env "TEMP=$(winpath "$demo/temp")" --env "TMP=$(winpath "$demo/temp")" \
     --env "CORVANE_FAKECLR_SCENARIO=$(winpath "$PWD/tests/demo/demo-app.scenario")" \
