@@ -4,6 +4,8 @@
 #include "fakeclr_decl.h"
 #include "fakeclr_scenario.h"
 
+#include <comdef.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -18,6 +20,8 @@ using namespace fakeclr;
         const HRESULT hrCheck = (expr);                                                                      \
         if (hrCheck != S_OK) return hrCheck;                                                                 \
     } while (0)
+
+_COM_SMARTPTR_TYPEDEF(IUnknown, __uuidof(IUnknown));
 
 namespace
 {
@@ -35,41 +39,20 @@ template <class TVtbl> const TVtbl* Vtbl(CInterface* p)
     return static_cast<const TVtbl*>(p->pVtbl);
 }
 
-class CBstr
-{
-public:
-    explicit CBstr(const wchar_t* sz) : m_bs(SysAllocString(sz)) {}
-    ~CBstr() { SysFreeString(m_bs); }
-    CBstr(const CBstr&) = delete;
-    CBstr& operator=(const CBstr&) = delete;
-    operator BSTR() const { return m_bs; }
-
-private:
-    BSTR m_bs;
-};
-
-// Releases what the child holds, last first, on every way out: the runtime reports leaks at exit.
+// Holds what the child takes, to the end: the runtime reports at exit what it was never given back.
 class CHeld
 {
 public:
-    CHeld() = default;
-    CHeld(const CHeld&) = delete;
-    CHeld& operator=(const CHeld&) = delete;
-    ~CHeld()
-    {
-        for (auto it = m_arHeld.rbegin(); it != m_arHeld.rend(); ++it)
-            Vtbl<CUnknownSlots>(*it)->Release(*it);
-    }
     // A call's result, and its object kept; a success without an object ends the sequence with 0x7F000002.
     // (The object is read after the call that writes it has run.)
     HRESULT Hold(HRESULT hr, CInterface** pp)
     {
-        if (*pp) m_arHeld.push_back(*pp);
+        if (*pp) m_arHeld.emplace_back(reinterpret_cast<IUnknown*>(*pp), false);
         return FAILED(hr) || *pp ? hr : static_cast<HRESULT>(0x7F000002);
     }
 
 private:
-    std::vector<CInterface*> m_arHeld;
+    std::vector<IUnknownPtr> m_arHeld;
 };
 
 // ---- child: the launcher's call sequence; the exit code is the entry's result, or the failing HRESULT ----
@@ -145,16 +128,16 @@ HRESULT RunEntry(CHeld& held, CInterface* pHost, const wchar_t* szAppBase, HWND 
     CInterface *pAssembly = nullptr, *pType = nullptr;
     RETURN_IF_NOT_OK(held.Hold(pHostVtbl->CreateDomainSetup(pHost, &pSetupUnk), &pSetupUnk));
     RETURN_IF_NOT_OK(Query(held, pSetupUnk, c_iidAppDomainSetup, &pSetup));
-    RETURN_IF_NOT_OK(Vtbl<CAppDomainSetupVtbl>(pSetup)->put_ApplicationBase(pSetup, CBstr(szAppBase)));
-    Vtbl<CAppDomainSetupVtbl>(pSetup)->put_ApplicationName(pSetup, CBstr(L"Corvane"));
+    RETURN_IF_NOT_OK(Vtbl<CAppDomainSetupVtbl>(pSetup)->put_ApplicationBase(pSetup, _bstr_t(szAppBase)));
+    Vtbl<CAppDomainSetupVtbl>(pSetup)->put_ApplicationName(pSetup, _bstr_t(L"Corvane"));
     RETURN_IF_NOT_OK(held.Hold(pHostVtbl->CreateDomainEx(pHost, L"Entryway", pSetupUnk, nullptr, &pDomainUnk),
                                &pDomainUnk));
     RETURN_IF_NOT_OK(Query(held, pDomainUnk, c_iidAppDomain, &pDomain));
-    HRESULT hr = Vtbl<CAppDomainVtbl>(pDomain)->Load_2(pDomain, CBstr(c_szAssembly), &pAssembly);
+    HRESULT hr = Vtbl<CAppDomainVtbl>(pDomain)->Load_2(pDomain, _bstr_t(c_szAssembly), &pAssembly);
     if (FAILED(hr)) FetchErrorInfo(pDomain, c_iidAppDomain);
     RETURN_IF_NOT_OK(held.Hold(hr, &pAssembly));
-    RETURN_IF_NOT_OK(
-        held.Hold(Vtbl<CAssemblyVtbl>(pAssembly)->GetType_3(pAssembly, CBstr(c_szType), 1, &pType), &pType));
+    RETURN_IF_NOT_OK(held.Hold(
+        Vtbl<CAssemblyVtbl>(pAssembly)->GetType_3(pAssembly, _bstr_t(c_szType), 1, &pType), &pType));
     SAFEARRAY* psaArgs = SafeArrayCreateVector(VT_VARIANT, 0, 2);
     VARIANT* pvtArgs = nullptr;
     SafeArrayAccessData(psaArgs, (void**)&pvtArgs);
@@ -165,7 +148,7 @@ HRESULT RunEntry(CHeld& held, CInterface* pHost, const wchar_t* szAppBase, HWND 
     SafeArrayUnaccessData(psaArgs);
     VARIANT vtTarget;
     VariantInit(&vtTarget);
-    hr = Vtbl<CTypeVtbl>(pType)->InvokeMember_3(pType, CBstr(L"RunApplicationInAssembly"), 0x118, nullptr,
+    hr = Vtbl<CTypeVtbl>(pType)->InvokeMember_3(pType, _bstr_t(L"RunApplicationInAssembly"), 0x118, nullptr,
                                                 vtTarget, psaArgs, pvtResult);
     SafeArrayDestroy(psaArgs);
     return hr;
