@@ -1,4 +1,5 @@
-# make run: install what is missing, build, and start Corvane.exe under Wine on the embedded demo.
+# make run: install what is missing, build, and start Corvane.exe under Wine on the embedded demo
+# (the 32-bit product; FLAVOUR=win64 starts the 64-bit build).
 # make test: install what is missing, build, and run every test.
 # make bench: the benchmarks (pack size and speed against reference tools).
 BUILD := $(CURDIR)/build
@@ -16,10 +17,10 @@ build: deps
 	cmake -S tools/corvane-pack -B $(BUILD)/host -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build $(BUILD)/host -j $(JOBS)
 	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake \
-	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack -DCORVANE_TESTS=OFF >/dev/null
+	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack -DCORVANE_TESTS=ON >/dev/null
 	cmake --build $(BUILD)/win32 -j $(JOBS)
 	cmake -S . -B $(BUILD)/win64 -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake \
-	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack >/dev/null
+	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack -DCORVANE_TESTS=ON >/dev/null
 	cmake --build $(BUILD)/win64 -j $(JOBS)
 
 run: build

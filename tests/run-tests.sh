@@ -7,10 +7,12 @@ BUILD=${BUILD:-$(pwd)/build}
 # Two small disks for the tests of failed writes: one too small for the pack file, one that takes the
 # pack but not the whole unpacked tree. Mounting needs root; without them those tests are skipped.
 disks=()
-for size in 64k 128k; do
-    dir="$BUILD/win64/test-disk-$size"
-    mkdir -p "$dir"
-    if mountpoint -q "$dir" || mount -t tmpfs -o "size=$size" tmpfs "$dir" 2>/dev/null; then disks+=("$dir"); fi
+for flavour in win32 win64; do
+    for size in 64k 128k; do
+        dir="$BUILD/$flavour/test-disk-$size"
+        mkdir -p "$dir"
+        if mountpoint -q "$dir" || mount -t tmpfs -o "size=$size" tmpfs "$dir" 2>/dev/null; then disks+=("$dir"); fi
+    done
 done
 release_disks() { for dir in "${disks[@]}"; do umount "$dir" 2>/dev/null || true; done; }
 trap release_disks EXIT
@@ -40,6 +42,9 @@ run_ctest() {
     rm -f "$log"
 }
 run_ctest "$BUILD/host"
+# The product users get: the 32-bit build, its unit and end-to-end tests, all under CPU emulation.
+run_ctest "$BUILD/win32"
+# The same sources built for 64 bits, the second flavour.
 run_ctest "$BUILD/win64"
 echo "$passed passed, $failed failed, $skipped skipped"
 exit $status

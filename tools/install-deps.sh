@@ -14,14 +14,38 @@ command -v 7z >/dev/null || need+=(p7zip-full)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v xwd >/dev/null || need+=(x11-apps)
 command -v python3 >/dev/null || need+=(python3)
-[ ${#need[@]} -eq 0 ] && exit 0
+command -v mcs >/dev/null || need+=(mono-mcs)
+command -v mono >/dev/null || need+=(mono-runtime)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
-echo "Installing: ${need[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
+if [ ${#need[@]} -gt 0 ]; then
+    echo "Installing: ${need[*]}"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+
+# The 32-bit product runs under CPU emulation, since these kernels execute no 32-bit code: qemu-i386 from
+# qemu-user 10 of bookworm-backports (Debian 12's own 7.2 ignores Wine's address-space reservation hints
+# and spends over a minute starting each 32-bit process). It is unpacked into the build folder through a
+# private package list: nothing is installed, registered or added to apt's sources system-wide.
+BUILD=${BUILD:-$(pwd)/build}
+qemu=$BUILD/emu/bin/qemu-i386
+if [ ! -x "$qemu" ]; then
+    apt=$BUILD/emu/apt
+    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/sources" "$(dirname "$qemu")"
+    printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
+        'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' >"$apt/sources/backports.sources"
+    opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/sources" -o "Dir::State::Lists=$apt/lists"
+          -o "Dir::Cache=$apt/cache" -o APT::Architectures=amd64 -o APT::Sandbox::User=root)
+    echo "Fetching qemu-user from bookworm-backports into $BUILD/emu"
+    apt-get "${opts[@]}" update -qq
+    (cd "$apt" && apt-get "${opts[@]}" download -qq qemu-user)
+    dpkg-deb --fsys-tarfile "$apt"/qemu-user_*.deb | tar -x -O ./usr/bin/qemu-i386 >"$qemu.part"
+    chmod +x "$qemu.part" && mv "$qemu.part" "$qemu"
+    rm -rf "$apt"
+fi

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Draws the product's own artwork: the splash picture (PNG, 512 x 197, 8-bit RGB, no alpha) and the
-application icon (16, 24, 32, 48 and 256 pixels). Deterministic: the same script gives the same bytes."""
+application icon (16, 24, 32, 48 and 256 pixels). Deterministic: the same script gives the same bytes.
+With --marks OUT.png it writes only the splash picture, with 8 x 8 squares in its corners (red, green, blue,
+yellow from the top left), for the test that checks how the product's picture stands on the screen."""
 import math
 import struct
 import sys
@@ -42,7 +44,7 @@ def mark(u, v):
     return min(1.0, ring + wing)
 
 
-def splash():
+def splash(marks=False):
     w, h = 512, 197
     rows = []
     text1, text2 = "CORVANE", "SKARNVELD"
@@ -69,9 +71,8 @@ def splash():
 
     draw(text1, 196, 62, 6, (245, 245, 240))
     draw(text2, 198, 124, 3, (170, 200, 225))
-    # distinct corner marks so that orientation can be checked on screen
     for (cx, cy, col) in ((0, 0, (255, 0, 0)), (w - 8, 0, (0, 255, 0)), (0, h - 8, (0, 0, 255)),
-                          (w - 8, h - 8, (255, 255, 0))):
+                          (w - 8, h - 8, (255, 255, 0))) if marks else ():
         for y in range(cy, cy + 8):
             for x in range(cx, cx + 8):
                 rows[y][x * 3:x * 3 + 3] = list(col)
@@ -122,6 +123,9 @@ def ico():
 
 
 if __name__ == '__main__':
+    if sys.argv[1:2] == ['--marks']:
+        open(sys.argv[2], 'wb').write(splash(marks=True))
+        sys.exit(0)
     folder = sys.argv[1] if len(sys.argv) > 1 else 'resources'
     open(f'{folder}/splash.png', 'wb').write(splash())
     open(f'{folder}/corvane.ico', 'wb').write(ico())

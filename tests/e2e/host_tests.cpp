@@ -130,13 +130,13 @@ TEST(HostSuccess, StartsTheEntryInTheDomainOverTheUnpackedTreeAndStopsTheRuntime
     EXPECT_TRUE(LogHas(run.log, "Release CorRuntimeHost#1 final"));
     EXPECT_TRUE(run.result.splash.visible);
 
-    // The tree the application saw is the demo content, byte for byte, beside the pack file.
+    // The tree the application saw is the packed content folder, byte for byte, beside the pack file.
     std::vector<std::string> tree;
     for (const auto& line : run.log)
         if (line.rfind("file ", 0) == 0 && line.find("ProductContent.chm") == std::string::npos)
             tree.push_back(line);
     std::vector<std::string> source;
-    CollectTree(SourcePath(L"resources\\content"), L"", source);
+    CollectTree(TEST_CONTENT_DIR, L"", source);
     std::sort(source.begin(), source.end());
     std::sort(tree.begin(), tree.end());
     EXPECT_EQ(tree, source);

@@ -129,6 +129,8 @@ TEST(ProductImage, CarriesPicturePackIconAndManifest)
 
     const std::string manifest = Resource(hmod, RT_MANIFEST, 1);
     EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("processorArchitecture=\"x86\" publicKeyToken=\"6595b64144ccf1df\""), std::string::npos)
+        << "the 32-bit product binds the x86 common controls";
     EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
               std::string::npos);
     FreeLibrary(hmod);

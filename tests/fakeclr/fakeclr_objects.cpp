@@ -1,4 +1,5 @@
-// fakeclr_objects.cpp: the fake runtime's COM objects, its exports and DllMain, driven by the scenario.
+// fakeclr_objects.cpp: the simulated runtime's COM objects, its exports and DllMain, driven by the scenario.
+// Only the methods the launcher calls are modelled; any other slot ends the process with a FATAL line.
 #include "fakeclr_decl.h"
 #include "fakeclr_scenario.h"
 
@@ -8,1532 +9,1008 @@
 #include <set>
 #include <utility>
 
-namespace fc {
-namespace {
+namespace fakeclr
+{
+namespace
+{
 
-HINSTANCE g_module;
+const HRESULT c_hrRuntimeLoad = static_cast<HRESULT>(0x80131700);    // CLR_E_SHIM_RUNTIMELOAD
+const HRESULT c_hrDomainUnloaded = static_cast<HRESULT>(0x80131014); // COR_E_APPDOMAINUNLOADED
 
-// ---- object base: one C++ object, up to three COM interface pointers into it ----
+class CObject;
 
-struct Object;
-struct Part { // what a COM pointer points at: a vtable and the object it belongs to
-    const void *vtbl;
-    Object *owner;
+// What a COM pointer points at: a vtable and the object it belongs to.
+struct CPart
+{
+    const void* pVtbl;
+    CObject* pOwner;
 };
 
-std::set<Object *> g_live;
-std::map<std::string, int> g_serials;
+// What the objects of one class share.
+struct CClass
+{
+    template <class TVtbl>
+    CClass(const char* szName, const char* szInterface, const GUID& iid, TVtbl* pVtbl, bool fManaged)
+        : szName(szName), szInterface(szInterface), iid(iid), pVtbl(pVtbl), cbVtbl(sizeof(TVtbl)),
+          fManaged(fManaged)
+    {
+    }
 
-struct Object {
-    Part primary, sei, ei;
-    LONG refs = 1;
-    std::string name;
-    GUID iid;
-    bool managed;  // CLR-made object: ISupportErrorInfo answers S_OK for every interface
-    bool dispatch; // also answers IDispatch (slots 3-6 are dispatch methods)
-    bool hasQiFailure = false;
-    HRESULT qiFailure = S_OK;
-    int seiMode; // -1 no ISupportErrorInfo, 0 S_OK, 2 S_FALSE
-    GUID seiIid{};
-    bool offerErrorInfo = false; // QueryInterface(IID_IErrorInfo) succeeds
-    std::wstring eiText;
-    GUID eiGuid{};
-
-    Object(const void *vtbl, const char *cls, REFIID i, bool isManaged, bool isDispatch = false);
-    virtual ~Object() { g_live.erase(this); }
-    Iface *iface() { return reinterpret_cast<Iface *>(&primary); }
+    const char* szName;      // in the log as <szName>#<n>
+    const char* szInterface; // the interface the object is made for, as FATAL lines name it
+    const GUID& iid;
+    void* pVtbl;
+    size_t cbVtbl;
+    bool fManaged; // made by the runtime: ISupportErrorInfo says S_OK for every interface, as the CLR's do
 };
 
-extern const SupportErrorInfoVtbl kSeiVtbl;
-extern const ErrorInfoVtbl kEiVtbl;
+extern CMetaHostVtbl g_vtblMetaHost;
+extern CEnumUnknownVtbl g_vtblRuntimeEnum;
+extern CRuntimeInfoVtbl g_vtblRuntimeInfo;
+extern CCorRuntimeHostVtbl g_vtblRuntimeHost;
+extern CAppDomainSetupVtbl g_vtblDomainSetup;
+extern CAppDomainVtbl g_vtblAppDomain;
+extern CAssemblyVtbl g_vtblAssembly;
+extern CTypeVtbl g_vtblType;
+extern CDispatchVtbl g_vtblResult;
+extern CSupportErrorInfoVtbl g_vtblSupportErrorInfo;
+extern CErrorInfoVtbl g_vtblErrorInfo;
 
-Object::Object(const void *vtbl, const char *cls, REFIID i, bool isManaged, bool isDispatch)
-    : primary{vtbl, this}, sei{&kSeiVtbl, this}, ei{&kEiVtbl, this}, iid(i), managed(isManaged),
-      dispatch(isDispatch), seiMode(isManaged ? 0 : -1) {
-    name = std::string(cls) + "#" + std::to_string(++g_serials[cls]);
-    g_live.insert(this);
-    logf("new %s", name.c_str());
-}
+const CClass g_classMetaHost("MetaHost", "ICLRMetaHost", c_iidClrMetaHost, &g_vtblMetaHost, false);
+const CClass g_classRuntimeEnum("RuntimeEnum", "IEnumUnknown", c_iidEnumUnknown, &g_vtblRuntimeEnum, false);
+const CClass g_classRuntimeInfo("RuntimeInfo", "ICLRRuntimeInfo", c_iidClrRuntimeInfo, &g_vtblRuntimeInfo,
+                                false);
+const CClass g_classRuntimeHost("CorRuntimeHost", "ICorRuntimeHost", c_iidCorRuntimeHost, &g_vtblRuntimeHost,
+                                false);
+const CClass g_classDomainSetup("AppDomainSetup", "IAppDomainSetup", c_iidAppDomainSetup, &g_vtblDomainSetup,
+                                true);
+const CClass g_classAppDomain("AppDomain", "_AppDomain", c_iidAppDomain, &g_vtblAppDomain, true);
+const CClass g_classAssembly("Assembly", "_Assembly", c_iidAssembly, &g_vtblAssembly, true);
+const CClass g_classType("Type", "_Type", c_iidType, &g_vtblType, true);
+const CClass g_classResult("ResultObject", "IDispatch", c_iidDispatch, &g_vtblResult, true);
+const CClass g_classErrorInfo("ErrorInfo", "IErrorInfo", c_iidErrorInfo, &g_vtblErrorInfo, false);
 
-template <typename T> T *self(Iface *p) {
-    return static_cast<T *>(reinterpret_cast<Part *>(p)->owner);
-}
+std::set<CObject*> g_setLive;
+std::map<std::string, int> g_mapSerials;
 
-bool same(REFGUID a, REFGUID b) {
-    return memcmp(&a, &b, sizeof(GUID)) == 0;
-}
-
-HRESULT STDMETHODCALLTYPE QueryInterface_(Iface *p, REFIID riid, void **ppv) {
-    Object *o = self<Object>(p);
-    HRESULT hr = E_NOINTERFACE;
-    Part *out = nullptr;
-    if (!ppv) {
-        hr = E_POINTER;
-    } else if (same(riid, IID_IUnknown_)) {
-        out = &o->primary;
-    } else if (same(riid, o->iid) || (o->dispatch && same(riid, IID_IDispatch_))) {
-        if (o->hasQiFailure)
-            hr = o->qiFailure;
-        else
-            out = &o->primary;
-    } else if (same(riid, IID_ISupportErrorInfo_) && o->seiMode >= 0) {
-        out = &o->sei;
-    } else if (same(riid, IID_IErrorInfo_) && o->offerErrorInfo) {
-        out = &o->ei;
+// One C++ object behind up to three COM interface pointers: its own, ISupportErrorInfo and IErrorInfo.
+class CObject
+{
+public:
+    explicit CObject(const CClass& cls)
+        : m_partPrimary{cls.pVtbl, this}, m_partSupport{&g_vtblSupportErrorInfo, this},
+          m_partErrorInfo{&g_vtblErrorInfo, this}, m_class(cls), m_fSupportInterface(cls.fManaged)
+    {
+        m_strName = std::string(cls.szName) + "#" + std::to_string(++g_mapSerials[cls.szName]);
+        g_setLive.insert(this);
+        LogF("new %s", m_strName.c_str());
     }
-    if (out) {
-        InterlockedIncrement(&o->refs);
-        hr = S_OK;
-    }
-    if (ppv)
-        *ppv = out;
-    logf("QueryInterface %s iid=%s -> %s", o->name.c_str(), guidText(riid).c_str(), hrText(hr).c_str());
+    virtual ~CObject() { g_setLive.erase(this); }
+    CObject(const CObject&) = delete;
+    CObject& operator=(const CObject&) = delete;
+
+    CInterface* Interface() { return reinterpret_cast<CInterface*>(&m_partPrimary); }
+
+    CPart m_partPrimary, m_partSupport, m_partErrorInfo;
+    const CClass& m_class;
+    std::string m_strName;
+    LONG m_cRefs = 1;
+    HRESULT m_hrQi = S_OK;                // a failure: QueryInterface for the class's interface fails with it
+    bool m_fSupportInterface;             // answers QueryInterface(IID_ISupportErrorInfo)
+    HRESULT m_hrSupportsErrorInfo = S_OK; // InterfaceSupportsErrorInfo's answer
+    GUID m_iidSupported{};                // the interface it answers S_OK for, unless managed
+    bool m_fOfferErrorInfo = false;       // answers QueryInterface(IID_IErrorInfo)
+    std::wstring m_strErrorText;
+    GUID m_iidError{};
+};
+
+template <class T> T* Self(CInterface* p)
+{
+    return static_cast<T*>(reinterpret_cast<CPart*>(p)->pOwner);
+}
+
+const char* Nullness(const void* p)
+{
+    return p ? "nonnull" : "null";
+}
+
+HRESULT Violation(const std::string& strWhat, HRESULT hr)
+{
+    LogF("VIOLATION %s", strWhat.c_str());
     return hr;
 }
 
-ULONG STDMETHODCALLTYPE AddRef_(Iface *p) {
-    return InterlockedIncrement(&self<Object>(p)->refs);
-}
+// ---- IUnknown, for every object ----
 
-ULONG STDMETHODCALLTYPE Release_(Iface *p) {
-    Object *o = self<Object>(p);
-    LONG n = InterlockedDecrement(&o->refs);
-    if (n == 0) {
-        logf("Release %s final", o->name.c_str());
-        delete o;
-    } else if (n < 0) {
-        logf("VIOLATION Release %s below zero", o->name.c_str());
+HRESULT STDMETHODCALLTYPE QueryInterface(CInterface* p, REFIID riid, void** ppv)
+{
+    CObject* pObject = Self<CObject>(p);
+    HRESULT hr = E_NOINTERFACE;
+    CPart* pPart = nullptr;
+    if (!ppv)
+        hr = E_POINTER;
+    else if (riid == c_iidUnknown || (riid == pObject->m_class.iid && SUCCEEDED(pObject->m_hrQi)))
+        pPart = &pObject->m_partPrimary;
+    else if (riid == pObject->m_class.iid)
+        hr = pObject->m_hrQi;
+    else if (riid == c_iidSupportErrorInfo && pObject->m_fSupportInterface)
+        pPart = &pObject->m_partSupport;
+    else if (riid == c_iidErrorInfo && pObject->m_fOfferErrorInfo)
+        pPart = &pObject->m_partErrorInfo;
+    if (pPart)
+    {
+        InterlockedIncrement(&pObject->m_cRefs);
+        hr = S_OK;
     }
-    return (ULONG)(n < 0 ? 0 : n);
+    if (ppv) *ppv = pPart;
+    LogF("QueryInterface %s iid=%s -> %s", pObject->m_strName.c_str(), GuidText(riid).c_str(),
+         HrText(hr).c_str());
+    return hr;
 }
 
-constexpr UnknownSlots kUnknown = {QueryInterface_, AddRef_, Release_};
+ULONG STDMETHODCALLTYPE AddRef(CInterface* p)
+{
+    return InterlockedIncrement(&Self<CObject>(p)->m_cRefs);
+}
+
+ULONG STDMETHODCALLTYPE Release(CInterface* p)
+{
+    CObject* pObject = Self<CObject>(p);
+    const LONG cRefs = InterlockedDecrement(&pObject->m_cRefs);
+    if (cRefs == 0)
+    {
+        LogF("Release %s final", pObject->m_strName.c_str());
+        delete pObject;
+    }
+    if (cRefs < 0) Violation("Release " + pObject->m_strName + " below zero", S_OK);
+    return static_cast<ULONG>(std::max<LONG>(cRefs, 0));
+}
+
+const CUnknownSlots c_unknown = {QueryInterface, AddRef, Release};
 
 // ---- error information ----
 
-HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo_(Iface *p, REFIID riid) {
-    Object *o = self<Object>(p);
-    HRESULT hr = S_FALSE;
-    if (o->seiMode == 0 && (o->managed || same(riid, o->seiIid)))
-        hr = S_OK;
-    logf("InterfaceSupportsErrorInfo %s iid=%s -> %s", o->name.c_str(), guidText(riid).c_str(),
-         hrText(hr).c_str());
+HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(CInterface* p, REFIID riid)
+{
+    CObject* pObject = Self<CObject>(p);
+    const HRESULT hr = pObject->m_hrSupportsErrorInfo == S_OK &&
+                               (pObject->m_class.fManaged || riid == pObject->m_iidSupported)
+                           ? S_OK
+                           : S_FALSE;
+    LogF("InterfaceSupportsErrorInfo %s iid=%s -> %s", pObject->m_strName.c_str(), GuidText(riid).c_str(),
+         HrText(hr).c_str());
     return hr;
 }
-const SupportErrorInfoVtbl kSeiVtbl = {kUnknown, InterfaceSupportsErrorInfo_};
 
-HRESULT STDMETHODCALLTYPE EiGetGUID(Iface *p, GUID *g) {
-    if (!g)
-        return E_POINTER;
-    *g = self<Object>(p)->eiGuid;
+HRESULT STDMETHODCALLTYPE GetDescription(CInterface* p, BSTR* pbs)
+{
+    CObject* pObject = Self<CObject>(p);
+    LogF("GetDescription %s", pObject->m_strName.c_str());
+    if (!pbs) return E_POINTER;
+    // An empty description is an empty string, not a NULL one.
+    *pbs =
+        SysAllocStringLen(pObject->m_strErrorText.data(), static_cast<UINT>(pObject->m_strErrorText.size()));
     return S_OK;
 }
-HRESULT STDMETHODCALLTYPE EiGetSource(Iface *p, BSTR *b) {
-    if (!b)
-        return E_POINTER;
-    *b = SysAllocString(L"fakeclr");
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE EiGetDescription(Iface *p, BSTR *b) {
-    Object *o = self<Object>(p);
-    logf("GetDescription %s", o->name.c_str());
-    if (!b)
-        return E_POINTER;
-    *b = SysAllocStringLen(o->eiText.data(), (UINT)o->eiText.size());
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE EiGetHelpFile(Iface *, BSTR *b) {
-    if (!b)
-        return E_POINTER;
-    *b = nullptr;
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE EiGetHelpContext(Iface *, DWORD *c) {
-    if (!c)
-        return E_POINTER;
-    *c = 0;
-    return S_OK;
-}
-const ErrorInfoVtbl kEiVtbl = {kUnknown,         EiGetGUID,     EiGetSource,
-                               EiGetDescription, EiGetHelpFile, EiGetHelpContext};
-
-struct ErrorObject : Object {
-    ErrorObject(const std::wstring &text, REFIID failed)
-        : Object(&kEiVtbl, "ErrorInfo", IID_IErrorInfo_, false) {
-        eiText = text;
-        eiGuid = failed;
-    }
-};
 
 // Puts an error object on the thread, as the runtime does when a call fails.
-void setThreadError(const std::wstring &text, REFIID failed) {
-    ErrorObject *e = new ErrorObject(text, failed);
-    HRESULT hr = SetErrorInfo(0, reinterpret_cast<IErrorInfo *>(e->iface()));
-    logf("SetErrorInfo %s %s -> %s", e->name.c_str(), quote(text.c_str()).c_str(), hrText(hr).c_str());
-    Release_(e->iface());
+void SetThreadError(const std::wstring& strText, REFIID iidFailed)
+{
+    CObject* pError = new CObject(g_classErrorInfo);
+    pError->m_strErrorText = strText;
+    pError->m_iidError = iidFailed;
+    const HRESULT hr = SetErrorInfo(0, reinterpret_cast<IErrorInfo*>(pError->Interface()));
+    LogF("SetErrorInfo %s %s -> %s", pError->m_strName.c_str(), Quote(strText.c_str()).c_str(),
+         HrText(hr).c_str());
+    Release(pError->Interface());
 }
 
-// Each real method starts here: a callee clears stale error information.
-void enter() {
-    SetErrorInfo(0, nullptr);
-}
-
-HRESULT done(const char *call, HRESULT hr, const std::string &extra = "") {
-    logf("%s -> %s%s%s", call, hrText(hr).c_str(), extra.empty() ? "" : " ", extra.c_str());
+// A failure the simulated runtime finds itself, reported the way the CLR reports managed exceptions.
+HRESULT RuntimeFailure(HRESULT hr, const std::wstring& strMessage, REFIID iidFailed)
+{
+    SetThreadError(strMessage, iidFailed);
     return hr;
 }
 
-// A failure the scenario asked for: HRESULT plus the error information it describes.
-HRESULT scenarioFailure(Object *o, const CallRule *r, REFIID failedIid) {
-    if (r->hasErrorInfo) {
-        setThreadError(r->errorInfo, failedIid);
-        if (o) {
-            o->seiMode = r->errorInfoSupport == 1 ? -1 : r->errorInfoSupport;
-            o->seiIid = failedIid;
+// ---- one call of a modelled method, from its call line to its result line ----
+
+class CCall
+{
+public:
+    // Clears the thread's error object as every callee does, logs the call line and finds the rule.
+    explicit CCall(const char* szName, const std::string& strArgs = std::string(), int nRuntime = 0)
+        : m_szName(szName)
+    {
+        SetErrorInfo(0, nullptr);
+        LogF("%s%s%s", szName, strArgs.empty() ? "" : " ", strArgs.c_str());
+        m_pRule = RuleFor(szName, nRuntime);
+    }
+
+    HRESULT Return(HRESULT hr, const std::string& strExtra = std::string()) const
+    {
+        LogF("%s -> %s%s%s", m_szName, HrText(hr).c_str(), strExtra.empty() ? "" : " ", strExtra.c_str());
+        return hr;
+    }
+
+    const CCallRule* Rule() const { return m_pRule; }
+    bool ScenarioFails() const { return m_pRule && m_pRule->fHasHr && FAILED(m_pRule->hr); }
+
+    // The failure the scenario asks for, with the error information it describes on the failing object
+    // (none for an export).
+    HRESULT Fail(CObject* pObject, REFIID iidFailed) const
+    {
+        const CCallRule& rule = *m_pRule;
+        if (rule.fHasErrorInfo) SetThreadError(rule.strErrorInfo, iidFailed);
+        if (rule.fHasErrorInfo && pObject)
+        {
+            pObject->m_fSupportInterface = rule.fSupportInterface;
+            pObject->m_hrSupportsErrorInfo = rule.hrSupportsErrorInfo;
+            pObject->m_iidSupported = iidFailed;
         }
+        if (rule.fHasQiErrorInfo && pObject)
+        {
+            pObject->m_fOfferErrorInfo = true;
+            pObject->m_strErrorText = rule.strQiErrorInfo;
+            pObject->m_iidError = iidFailed;
+        }
+        return rule.hr;
     }
-    if (r->hasQiErrorInfo && o) {
-        o->offerErrorInfo = true;
-        o->eiText = r->qiErrorInfo;
-        o->eiGuid = failedIid;
+
+    // For a call with an out pointer, before it does its work: true when a NULL out pointer, or a failure
+    // or a NULL result the scenario asks for, settles the call; *phr is then its result, logged.
+    bool Settled(CObject* pObject, REFIID iidFailed, void* ppOut, HRESULT* phr) const
+    {
+        if (!ppOut) *phr = Return(E_POINTER);
+        if (!ppOut) return true;
+        *static_cast<void**>(ppOut) = nullptr;
+        if (ScenarioFails())
+            *phr = Return(Fail(pObject, iidFailed));
+        else if (m_pRule && m_pRule->fNullOut)
+            *phr = Return(S_OK, "out=null");
+        else
+            return false;
+        return true;
     }
-    return r->hr;
-}
 
-// A failure the fake runtime finds itself, reported the way the CLR reports managed exceptions.
-HRESULT runtimeFailure(HRESULT hr, const std::wstring &message, REFIID failedIid) {
-    setThreadError(message, failedIid);
-    return hr;
-}
-
-bool wantsFailure(const CallRule *r) {
-    return r && r->hasHr && FAILED(r->hr);
-}
-
-// Hands out object o through interface riid, applying a scenario QueryInterface failure; consumes o's ref.
-HRESULT handOut(Object *o, const CallRule *r, REFIID riid, void **ppv) {
-    if (r && r->hasQi) {
-        o->hasQiFailure = true;
-        o->qiFailure = r->qi;
+    // Hands a new object to the caller as it is, taking over its reference.
+    void Give(CObject* pObject, void* ppOut) const
+    {
+        if (m_pRule) pObject->m_hrQi = m_pRule->hrQi;
+        *static_cast<CInterface**>(ppOut) = pObject->Interface();
     }
-    HRESULT hr = QueryInterface_(o->iface(), riid, ppv);
-    Release_(o->iface());
-    return hr;
-}
 
-// ---- unexpected slots: a call the fake does not model ends the process, loudly ----
+    // Hands a new object to the caller through interface riid.
+    HRESULT HandOut(CObject* pObject, REFIID riid, void* ppOut) const
+    {
+        if (m_pRule) pObject->m_hrQi = m_pRule->hrQi;
+        const HRESULT hr = QueryInterface(pObject->Interface(), riid, static_cast<void**>(ppOut));
+        Release(pObject->Interface());
+        return hr;
+    }
 
-enum Tag { TagAppDomain, TagAssembly, TagType, TagCount };
-const char *const kTagNames[TagCount] = {"_AppDomain", "_Assembly", "_Type"};
+private:
+    const char* m_szName;
+    const CCallRule* m_pRule;
+};
 
-template <int T, int N> void STDMETHODCALLTYPE unexpectedSlot() {
-    // The callee-pops convention cannot return safely without knowing the argument size.
-    logf("FATAL unexpected call %s slot %d", kTagNames[T], N);
+// ---- unexpected slots ----
+
+// With callee-popped arguments of unknown size such a call cannot return safely: the process ends.
+template <size_t nSlot> void STDMETHODCALLTYPE UnexpectedCall(CInterface* p)
+{
+    const CObject* pObject = Self<CObject>(p);
+    const bool fErrorInfo = reinterpret_cast<const CPart*>(p) == &pObject->m_partErrorInfo;
+    LogF("FATAL unexpected call %s slot %d", fErrorInfo ? "IErrorInfo" : pObject->m_class.szInterface,
+         static_cast<int>(nSlot));
     TerminateProcess(GetCurrentProcess(), 0xFC);
 }
-template <int T, std::size_t... I> std::array<SlotFn, sizeof...(I)> makeStubs(std::index_sequence<I...>) {
-    return {{&unexpectedSlot<T, (int)I>...}};
-}
-template <int T, typename V> void fillUnexpected(V &v) {
-    static const auto stubs = makeStubs<T>(std::make_index_sequence<sizeof(V) / sizeof(void *)>());
-    SlotFn *slots = reinterpret_cast<SlotFn *>(&v);
-    for (std::size_t i = 0; i < stubs.size(); ++i)
-        if (!slots[i])
-            slots[i] = stubs[i];
+
+template <size_t... nSlots>
+std::array<SlotFn, sizeof...(nSlots)> UnexpectedCalls(std::index_sequence<nSlots...>)
+{
+    return {{reinterpret_cast<SlotFn>(&UnexpectedCall<nSlots>)...}};
 }
 
-// Slots 3-6 of _AppDomain, _Assembly and _Type.
-HRESULT STDMETHODCALLTYPE DispGetTypeInfoCount(Iface *p, UINT *n) {
-    logf("GetTypeInfoCount %s", self<Object>(p)->name.c_str());
-    if (!n)
-        return E_POINTER;
-    *n = 0;
-    return S_OK;
+void FillUnexpectedSlots(const CClass& cls)
+{
+    static const auto c_arCalls =
+        UnexpectedCalls(std::make_index_sequence<sizeof(CTypeVtbl) / sizeof(SlotFn)>());
+    SlotFn* pSlots = static_cast<SlotFn*>(cls.pVtbl);
+    for (size_t n = 0; n < cls.cbVtbl / sizeof(SlotFn); ++n)
+        if (!pSlots[n]) pSlots[n] = c_arCalls[n];
 }
-HRESULT STDMETHODCALLTYPE DispGetTypeInfo(Iface *p, UINT, LCID, void **out) {
-    logf("GetTypeInfo %s", self<Object>(p)->name.c_str());
-    if (out)
-        *out = nullptr;
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE DispGetIDsOfNames(Iface *p, REFIID, LPOLESTR *, UINT, LCID, DISPID *) {
-    logf("GetIDsOfNames %s", self<Object>(p)->name.c_str());
-    return E_NOTIMPL;
-}
-HRESULT STDMETHODCALLTYPE DispInvoke(Iface *p, DISPID id, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                                     EXCEPINFO *, UINT *) {
-    logf("Invoke %s dispid=%ld", self<Object>(p)->name.c_str(), (long)id);
-    return DISP_E_MEMBERNOTFOUND;
-}
-constexpr DispatchSlots kDispatch = {DispGetTypeInfoCount, DispGetTypeInfo, DispGetIDsOfNames, DispInvoke};
 
-// An object with no default member, for a VT_DISPATCH entry result.
-const DispatchVtbl kResultDispatchVtbl = {kUnknown, kDispatch};
+// ---- the objects' state ----
 
-// ---- shared state of the runtime graph ----
-
-struct HostState {
-    std::wstring version;
-    bool started = false, stopped = false;
+struct CRuntimeState
+{
+    bool fStarted = false;
+    bool fStopped = false;
 };
 
-struct DomainState {
-    std::shared_ptr<HostState> host;
-    std::wstring name, appBase;
-    bool isDefault = false, unloaded = false;
+class CRuntimeEnum : public CObject
+{
+public:
+    CRuntimeEnum() : CObject(g_classRuntimeEnum) {}
+    size_t m_nNext = 0;
 };
 
-std::wstring exeFolder() {
-    wchar_t buf[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameW(nullptr, buf, sizeof buf / sizeof buf[0]);
-    std::wstring p(buf, n);
-    size_t slash = p.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? L"." : p.substr(0, slash);
+class CRuntimeInfo : public CObject
+{
+public:
+    CRuntimeInfo(const std::wstring& strVersion, int nIndex)
+        : CObject(g_classRuntimeInfo), m_strVersion(strVersion), m_nIndex(nIndex)
+    {
+    }
+    std::wstring m_strVersion;
+    int m_nIndex; // position in the scenario's runtime list, from 1
+};
+
+class CRuntimeHost : public CObject
+{
+public:
+    explicit CRuntimeHost(const std::wstring& strVersion) : CObject(g_classRuntimeHost)
+    {
+        LogF("runtime %s for %s", Quote(strVersion.c_str()).c_str(), m_strName.c_str());
+    }
+
+    // Domains and setups need a running runtime.
+    HRESULT NeedRunning(const char* szCall) const
+    {
+        if (!m_pState->fStarted) return Violation(std::string(szCall) + " before Start", E_UNEXPECTED);
+        if (m_pState->fStopped) return Violation(std::string(szCall) + " after Stop", E_UNEXPECTED);
+        return S_OK;
+    }
+
+    std::shared_ptr<CRuntimeState> m_pState = std::make_shared<CRuntimeState>();
+};
+
+class CDomainSetup : public CObject
+{
+public:
+    CDomainSetup() : CObject(g_classDomainSetup) {}
+    std::wstring m_strApplicationBase;
+};
+
+// A domain, an assembly or a type: objects of a runtime that lives on after them.
+class CManaged : public CObject
+{
+public:
+    CManaged(const CClass& cls, std::shared_ptr<CRuntimeState> pState, const std::wstring& strAppBase)
+        : CObject(cls), m_pState(std::move(pState)), m_strAppBase(strAppBase)
+    {
+    }
+
+    // Calls on objects of a stopped runtime fail as the CLR fails them.
+    HRESULT Gone(const char* szCall) const
+    {
+        return m_pState->fStopped ? Violation(std::string(szCall) + " after Stop", c_hrDomainUnloaded) : S_OK;
+    }
+
+    std::shared_ptr<CRuntimeState> m_pState;
+    std::wstring m_strAppBase;
+    std::wstring m_strName; // the assembly's simple name, or the type's full name
+    std::wstring m_strPath; // the assembly's file
+};
+
+// ---- files ----
+
+std::wstring JoinPath(const std::wstring& strFolder, const std::wstring& strLeaf)
+{
+    if (strFolder.empty()) return strLeaf;
+    const bool fSeparator = strFolder.back() == L'\\' || strFolder.back() == L'/';
+    return strFolder + (fSeparator ? L"" : L"\\") + strLeaf;
 }
 
-std::wstring joinPath(const std::wstring &dir, const std::wstring &leaf) {
-    if (dir.empty())
-        return leaf;
-    wchar_t last = dir.back();
-    return dir + (last == L'\\' || last == L'/' ? L"" : L"\\") + leaf;
+std::wstring ExeFolder()
+{
+    wchar_t szPath[MAX_PATH * 4];
+    const std::wstring strPath(szPath, GetModuleFileNameW(nullptr, szPath, MAX_PATH * 4));
+    const size_t nSlash = strPath.find_last_of(L"\\/");
+    return nSlash == std::wstring::npos ? L"." : strPath.substr(0, nSlash);
 }
 
-// Calls on objects of a stopped runtime or an unloaded domain fail as the CLR fails them.
-HRESULT domainGone(const std::shared_ptr<DomainState> &d, const char *call) {
-    if (d->host->stopped) {
-        logf("VIOLATION %s after Stop", call);
-        return (HRESULT)0x80131014; // COR_E_APPDOMAINUNLOADED
+bool IsFile(const std::wstring& strPath)
+{
+    const DWORD dwAttributes = GetFileAttributesW(strPath.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Logs every file below the folder, sorted by path, with its size and 64-bit FNV-1a hash.
+void HashTree(const std::wstring& strBase)
+{
+    std::vector<std::pair<std::string, std::wstring>> arFiles; // relative path in UTF-8, full path
+    std::vector<std::wstring> arPending{L""};
+    while (!arPending.empty())
+    {
+        const std::wstring strFolder = arPending.back();
+        arPending.pop_back();
+        WIN32_FIND_DATAW fd;
+        const HANDLE hFind = FindFirstFileW(JoinPath(JoinPath(strBase, strFolder), L"*").c_str(), &fd);
+        if (hFind == INVALID_HANDLE_VALUE) continue;
+        do
+        {
+            const std::wstring strLeaf = fd.cFileName;
+            if (strLeaf == L"." || strLeaf == L"..") continue;
+            const std::wstring strRelative = strFolder.empty() ? strLeaf : strFolder + L"\\" + strLeaf;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                arPending.push_back(strRelative);
+            else
+                arFiles.emplace_back(Utf8(strRelative), JoinPath(strBase, strRelative));
+        } while (FindNextFileW(hFind, &fd));
+        FindClose(hFind);
     }
-    if (d->unloaded) {
-        logf("VIOLATION %s on an unloaded domain", call);
-        return (HRESULT)0x80131014;
+    std::sort(arFiles.begin(), arFiles.end());
+    LogF("app tree base=%s files=%u", Quote(strBase.c_str()).c_str(), static_cast<unsigned>(arFiles.size()));
+    for (const auto& file : arFiles)
+    {
+        std::string strData;
+        if (!ReadWholeFile(file.second, strData))
+        {
+            LogF("file %s unreadable error=%lu", file.first.c_str(), GetLastError());
+            continue;
+        }
+        unsigned long long ullHash = 0xcbf29ce484222325ULL;
+        for (unsigned char c : strData)
+            ullHash = (ullHash ^ c) * 0x100000001b3ULL;
+        LogF("file %s %llu %016llx", file.first.c_str(), static_cast<unsigned long long>(strData.size()),
+             ullHash);
     }
+}
+
+// Whether the assembly file holds the type's name whole (ASCII or UTF-16), or as metadata keeps it:
+// namespace and name as separate NUL-delimited strings.
+bool FileHasType(const std::wstring& strPath, const std::wstring& strType)
+{
+    std::string strData;
+    if (!ReadWholeFile(strPath, strData)) return false;
+    const std::string strAscii = Utf8(strType);
+    const std::string strWide(reinterpret_cast<const char*>(strType.data()),
+                              strType.size() * sizeof(wchar_t));
+    if (strData.find(strAscii) != std::string::npos || strData.find(strWide) != std::string::npos)
+        return true;
+    const size_t nDot = strAscii.rfind('.');
+    return nDot != std::string::npos &&
+           strData.find('\0' + strAscii.substr(0, nDot) + '\0') != std::string::npos &&
+           strData.find('\0' + strAscii.substr(nDot + 1) + '\0') != std::string::npos;
+}
+
+// ---- ICLRMetaHost, IEnumUnknown, ICLRRuntimeInfo ----
+
+HRESULT STDMETHODCALLTYPE EnumerateInstalledRuntimes(CInterface* p, CInterface** ppEnum)
+{
+    const CCall call("EnumerateInstalledRuntimes");
+    HRESULT hr;
+    if (call.Settled(Self<CObject>(p), c_iidClrMetaHost, ppEnum, &hr)) return hr;
+    return call.Return(call.HandOut(new CRuntimeEnum(), c_iidEnumUnknown, ppEnum));
+}
+
+HRESULT STDMETHODCALLTYPE Next(CInterface* p, ULONG celt, CInterface** rgelt, ULONG* pceltFetched)
+{
+    CRuntimeEnum* pEnum = Self<CRuntimeEnum>(p);
+    const CCall call("Next", "celt=" + std::to_string(celt) + " fetched=" + Nullness(pceltFetched));
+    if (!rgelt || (celt != 1 && !pceltFetched)) return call.Return(E_POINTER);
+    // Any of Next.hr and Next.null makes the enumerator misbehave: it hands out no runtime.
+    const CCallRule* pRule = call.Rule();
+    const bool fMisbehave = pRule && (pRule->fHasHr || pRule->fNullOut);
+    const std::vector<std::wstring>& arRuntimes = Scenario().arRuntimes;
+    ULONG celtFetched = 0;
+    for (; !fMisbehave && celtFetched < celt && pEnum->m_nNext < arRuntimes.size(); ++pEnum->m_nNext)
+    {
+        const size_t n = pEnum->m_nNext;
+        rgelt[celtFetched++] = (new CRuntimeInfo(arRuntimes[n], static_cast<int>(n) + 1))->Interface();
+    }
+    std::fill(rgelt + celtFetched, rgelt + celt, nullptr);
+    HRESULT hr = celtFetched == celt ? S_OK : S_FALSE;
+    if (fMisbehave)
+    {
+        celtFetched = pRule->fNullOut ? 1 : 0;
+        hr = !pRule->fHasHr ? S_OK : call.ScenarioFails() ? call.Fail(pEnum, c_iidEnumUnknown) : pRule->hr;
+    }
+    if (pceltFetched) *pceltFetched = celtFetched;
+    return call.Return(hr, "fetched=" + std::to_string(celtFetched));
+}
+
+// Copies text into a caller's buffer the way the shim does: sizes in characters with the terminator.
+HRESULT CopyOut(const std::wstring& str, LPWSTR szBuffer, DWORD cchBuffer, DWORD* pcchNeeded)
+{
+    *pcchNeeded = static_cast<DWORD>(str.size() + 1);
+    if (!szBuffer || cchBuffer < *pcchNeeded) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    memcpy(szBuffer, str.c_str(), *pcchNeeded * sizeof(wchar_t));
     return S_OK;
 }
 
-std::string variantText(const VARIANT &v) {
-    char buf[64];
-    switch (v.vt) {
+HRESULT STDMETHODCALLTYPE GetVersionString(CInterface* p, LPWSTR szBuffer, DWORD* pcch)
+{
+    CRuntimeInfo* pInfo = Self<CRuntimeInfo>(p);
+    const std::string strCch = pcch ? std::to_string(*pcch) : "null";
+    const CCall call("GetVersionString", "cch=" + strCch + (szBuffer ? "" : " buf=null"), pInfo->m_nIndex);
+    if (call.ScenarioFails()) return call.Return(call.Fail(pInfo, c_iidClrRuntimeInfo));
+    if (!pcch) return call.Return(E_POINTER);
+    const HRESULT hr = CopyOut(pInfo->m_strVersion, szBuffer, *pcch, pcch);
+    return call.Return(hr, "cch=" + std::to_string(*pcch));
+}
+
+HRESULT MakeHost(const CCall& call, const std::wstring& strVersion, REFCLSID clsid, REFIID riid, void** ppv)
+{
+    if (clsid != c_clsidCorRuntimeHost) return CLASS_E_CLASSNOTAVAILABLE;
+    return call.HandOut(new CRuntimeHost(strVersion), riid, ppv);
+}
+
+HRESULT STDMETHODCALLTYPE GetInterface(CInterface* p, REFCLSID clsid, REFIID riid, void** ppv)
+{
+    CRuntimeInfo* pInfo = Self<CRuntimeInfo>(p);
+    const CCall call("GetInterface", "clsid=" + GuidText(clsid) + " iid=" + GuidText(riid), pInfo->m_nIndex);
+    HRESULT hr;
+    if (call.Settled(pInfo, c_iidClrRuntimeInfo, ppv, &hr)) return hr;
+    hr = MakeHost(call, pInfo->m_strVersion, clsid, riid, ppv);
+    return call.Return(hr, *ppv ? "" : "out=null");
+}
+
+// The runtime GetCORVersion reports and CorBindToRuntime(NULL) binds: the last one before version 4.
+bool LegacyRuntime(std::wstring& strVersion)
+{
+    for (const std::wstring& str : Scenario().arRuntimes)
+        if (str.compare(0, 3, L"v1.") == 0 || str.compare(0, 3, L"v2.") == 0) strVersion = str;
+    return !strVersion.empty();
+}
+
+HRESULT BindToRuntime(const char* szCall, LPCWSTR szVersion, LPCWSTR szFlavor, const std::string& strFlags,
+                      REFCLSID clsid, REFIID riid, void** ppv)
+{
+    const CCall call(szCall, "version=" + Quote(szVersion) + " flavor=" + Quote(szFlavor) + strFlags +
+                                 " clsid=" + GuidText(clsid) + " iid=" + GuidText(riid));
+    HRESULT hr;
+    if (call.Settled(nullptr, c_iidCorRuntimeHost, ppv, &hr)) return hr;
+    const std::vector<std::wstring>& arRuntimes = Scenario().arRuntimes;
+    std::wstring strChosen;
+    if (!szVersion)
+        LegacyRuntime(strChosen);
+    else if (std::find(arRuntimes.begin(), arRuntimes.end(), szVersion) != arRuntimes.end())
+        strChosen = szVersion;
+    if (strChosen.empty()) return call.Return(c_hrRuntimeLoad);
+    hr = MakeHost(call, strChosen, clsid, riid, ppv);
+    return call.Return(hr, *ppv ? "runtime=" + Quote(strChosen.c_str()) : "out=null");
+}
+
+// ---- ICorRuntimeHost, IAppDomainSetup ----
+
+HRESULT STDMETHODCALLTYPE Start(CInterface* p)
+{
+    CRuntimeHost* pHost = Self<CRuntimeHost>(p);
+    const CCall call("Start");
+    if (call.ScenarioFails()) return call.Return(call.Fail(pHost, c_iidCorRuntimeHost));
+    if (pHost->m_pState->fStopped) return call.Return(Violation("Start after Stop", E_UNEXPECTED));
+    pHost->m_pState->fStarted = true;
+    return call.Return(S_OK);
+}
+
+HRESULT STDMETHODCALLTYPE Stop(CInterface* p)
+{
+    CRuntimeHost* pHost = Self<CRuntimeHost>(p);
+    const CCall call("Stop");
+    if (call.ScenarioFails()) return call.Return(call.Fail(pHost, c_iidCorRuntimeHost));
+    if (pHost->m_pState->fStopped) return call.Return(Violation("Stop twice", E_UNEXPECTED));
+    if (!pHost->m_pState->fStarted) return call.Return(Violation("Stop before Start", E_UNEXPECTED));
+    pHost->m_pState->fStopped = true;
+    return call.Return(S_OK);
+}
+
+HRESULT STDMETHODCALLTYPE CreateDomainSetup(CInterface* p, CInterface** ppSetup)
+{
+    CRuntimeHost* pHost = Self<CRuntimeHost>(p);
+    const CCall call("CreateDomainSetup");
+    HRESULT hr;
+    if (call.Settled(pHost, c_iidCorRuntimeHost, ppSetup, &hr)) return hr;
+    if (FAILED(hr = pHost->NeedRunning("CreateDomainSetup"))) return call.Return(hr);
+    return call.Return(call.HandOut(new CDomainSetup(), c_iidUnknown, ppSetup));
+}
+
+HRESULT PutProperty(CInterface* p, const char* szCall, BSTR bsValue, std::wstring* pstrStored)
+{
+    CDomainSetup* pSetup = Self<CDomainSetup>(p);
+    const CCall call(szCall, QuoteBstr(bsValue));
+    if (call.ScenarioFails()) return call.Return(call.Fail(pSetup, c_iidAppDomainSetup));
+    if (pstrStored) *pstrStored = bsValue ? std::wstring(bsValue, SysStringLen(bsValue)) : L"";
+    return call.Return(S_OK);
+}
+
+HRESULT STDMETHODCALLTYPE PutApplicationBase(CInterface* p, BSTR bsValue)
+{
+    return PutProperty(p, "put_ApplicationBase", bsValue, &Self<CDomainSetup>(p)->m_strApplicationBase);
+}
+
+HRESULT STDMETHODCALLTYPE PutApplicationName(CInterface* p, BSTR bsValue)
+{
+    return PutProperty(p, "put_ApplicationName", bsValue, nullptr);
+}
+
+// A new domain over the setup's application base, else over the executable's folder, as the CLR does.
+HRESULT MakeDomain(const CCall& call, const char* szCall, CRuntimeHost* pHost, CInterface* pSetup,
+                   CInterface** ppDomain)
+{
+    std::wstring strAppBase = ExeFolder();
+    if (pSetup && pSetup->pVtbl != &g_vtblDomainSetup)
+        Violation(std::string(szCall) + " setup is not an object of this runtime", S_OK);
+    else if (pSetup && !Self<CDomainSetup>(pSetup)->m_strApplicationBase.empty())
+        strAppBase = Self<CDomainSetup>(pSetup)->m_strApplicationBase;
+    const HRESULT hr =
+        call.HandOut(new CManaged(g_classAppDomain, pHost->m_pState, strAppBase), c_iidUnknown, ppDomain);
+    return call.Return(hr, *ppDomain ? "appbase=" + Quote(strAppBase.c_str()) : "");
+}
+
+HRESULT STDMETHODCALLTYPE CreateDomainEx(CInterface* p, LPCWSTR szName, CInterface* pSetup,
+                                         CInterface* pEvidence, CInterface** ppDomain)
+{
+    CRuntimeHost* pHost = Self<CRuntimeHost>(p);
+    const CCall call("CreateDomainEx", "name=" + Quote(szName) + " setup=" + Nullness(pSetup) +
+                                           " evidence=" + Nullness(pEvidence));
+    HRESULT hr;
+    if (call.Settled(pHost, c_iidCorRuntimeHost, ppDomain, &hr)) return hr;
+    if (FAILED(hr = pHost->NeedRunning("CreateDomainEx"))) return call.Return(hr);
+    if (!szName) return call.Return(E_POINTER);
+    return MakeDomain(call, "CreateDomainEx", pHost, pSetup, ppDomain);
+}
+
+HRESULT STDMETHODCALLTYPE GetDefaultDomain(CInterface* p, CInterface** ppDomain)
+{
+    CRuntimeHost* pHost = Self<CRuntimeHost>(p);
+    const CCall call("GetDefaultDomain");
+    HRESULT hr;
+    if (call.Settled(pHost, c_iidCorRuntimeHost, ppDomain, &hr)) return hr;
+    if (FAILED(hr = pHost->NeedRunning("GetDefaultDomain"))) return call.Return(hr);
+    return MakeDomain(call, "GetDefaultDomain", pHost, nullptr, ppDomain);
+}
+
+// ---- _AppDomain, _Assembly ----
+
+HRESULT STDMETHODCALLTYPE Load_2(CInterface* p, BSTR bsName, CInterface** ppAssembly)
+{
+    CManaged* pDomain = Self<CManaged>(p);
+    const CCall call("Load_2", QuoteBstr(bsName));
+    HRESULT hr;
+    if (call.Settled(pDomain, c_iidAppDomain, ppAssembly, &hr)) return hr;
+    if (FAILED(hr = pDomain->Gone("Load_2"))) return call.Return(hr);
+    if (!bsName)
+        return call.Return(RuntimeFailure(
+            E_POINTER, L"Value cannot be null.\r\nParameter name: assemblyString", c_iidAppDomain));
+    const std::wstring strFull(bsName, SysStringLen(bsName));
+    if (strFull.empty())
+        return call.Return(RuntimeFailure(E_INVALIDARG, L"String cannot have zero length.", c_iidAppDomain));
+    // The simple name, then .dll or .exe, in the application base.
+    std::wstring strSimple = strFull.substr(0, strFull.find(L','));
+    strSimple.erase(strSimple.find_last_not_of(L' ') + 1);
+    for (const wchar_t* szExtension : {L".dll", L".exe"})
+    {
+        const std::wstring strPath = JoinPath(pDomain->m_strAppBase, strSimple + szExtension);
+        if (!IsFile(strPath)) continue;
+        CManaged* pAssembly = new CManaged(g_classAssembly, pDomain->m_pState, pDomain->m_strAppBase);
+        pAssembly->m_strName = strSimple;
+        pAssembly->m_strPath = strPath;
+        call.Give(pAssembly, ppAssembly);
+        return call.Return(S_OK, "path=" + Quote(strPath.c_str()));
+    }
+    return call.Return(
+        RuntimeFailure(static_cast<HRESULT>(0x80070002),
+                       L"Could not load file or assembly '" + strFull +
+                           L"' or one of its dependencies. The system cannot find the file specified.",
+                       c_iidAppDomain));
+}
+
+HRESULT FindType(const CCall& call, CManaged* pAssembly, BSTR bsName, bool fThrowOnError, CInterface** ppType)
+{
+    const HRESULT hr = pAssembly->Gone("GetType_3");
+    if (FAILED(hr)) return hr;
+    if (!bsName)
+        return RuntimeFailure(E_POINTER, L"Value cannot be null.\r\nParameter name: name", c_iidAssembly);
+    const std::wstring strType(bsName, SysStringLen(bsName));
+    if (!strType.empty() && FileHasType(pAssembly->m_strPath, strType))
+    {
+        CManaged* pType = new CManaged(g_classType, pAssembly->m_pState, pAssembly->m_strAppBase);
+        pType->m_strName = strType;
+        call.Give(pType, ppType);
+        return S_OK;
+    }
+    if (!fThrowOnError) return S_OK;
+    return RuntimeFailure(static_cast<HRESULT>(0x80131522),
+                          L"Could not load type '" + strType + L"' from assembly '" + pAssembly->m_strName +
+                              L", Version=1.0.0.0, Culture=neutral, PublicKeyToken=null'.",
+                          c_iidAssembly);
+}
+
+HRESULT STDMETHODCALLTYPE GetType_3(CInterface* p, BSTR bsName, VARIANT_BOOL fThrowOnError,
+                                    CInterface** ppType)
+{
+    CManaged* pAssembly = Self<CManaged>(p);
+    const CCall call("GetType_3", QuoteBstr(bsName) + " throwOnError=" + std::to_string(fThrowOnError));
+    HRESULT hr;
+    if (call.Settled(pAssembly, c_iidAssembly, ppType, &hr)) return hr;
+    hr = FindType(call, pAssembly, bsName, fThrowOnError != 0, ppType);
+    return call.Return(hr, *ppType ? "" : "out=null");
+}
+
+// ---- _Type: binding the entry method, and the application behind it ----
+
+std::string VariantText(const VARIANT& vt)
+{
+    char sz[64];
+    switch (vt.vt)
+    {
     case VT_EMPTY:
         return "VT_EMPTY";
     case VT_NULL:
         return "VT_NULL";
     case VT_BSTR:
-        return "VT_BSTR " + quoteBstr(v.bstrVal);
-    case VT_UI8:
-        snprintf(buf, sizeof buf, "VT_UI8 0x%08llX", (unsigned long long)v.ullVal);
-        return buf;
-    case VT_I8:
-        snprintf(buf, sizeof buf, "VT_I8 %lld", (long long)v.llVal);
-        return buf;
+        return "VT_BSTR " + QuoteBstr(vt.bstrVal);
     case VT_I4:
-        return "VT_I4 " + std::to_string(v.lVal);
+        return "VT_I4 " + std::to_string(vt.lVal);
     case VT_INT:
-        return "VT_INT " + std::to_string(v.intVal);
-    case VT_UI4:
-        snprintf(buf, sizeof buf, "VT_UI4 0x%08lX", (unsigned long)v.ulVal);
-        return buf;
-    case VT_UINT:
-        snprintf(buf, sizeof buf, "VT_UINT 0x%08X", v.uintVal);
-        return buf;
+        return "VT_INT " + std::to_string(vt.intVal);
     case VT_I2:
-        return "VT_I2 " + std::to_string(v.iVal);
+        return "VT_I2 " + std::to_string(vt.iVal);
     case VT_UI2:
-        return "VT_UI2 " + std::to_string(v.uiVal);
+        return "VT_UI2 " + std::to_string(vt.uiVal);
     case VT_UI1:
-        return "VT_UI1 " + std::to_string(v.bVal);
+        return "VT_UI1 " + std::to_string(vt.bVal);
     case VT_BOOL:
-        return "VT_BOOL " + std::to_string(v.boolVal);
+        return "VT_BOOL " + std::to_string(vt.boolVal);
     case VT_DISPATCH:
-        return std::string("VT_DISPATCH ") + (v.pdispVal ? "nonnull" : "null");
+        return std::string("VT_DISPATCH ") + Nullness(vt.pdispVal);
     case VT_UNKNOWN:
-        return std::string("VT_UNKNOWN ") + (v.punkVal ? "nonnull" : "null");
-    default:
-        snprintf(buf, sizeof buf, "vt=0x%04X", v.vt);
-        return buf;
-    }
-}
-
-const char *nullness(const void *p) {
-    return p ? "nonnull" : "null";
-}
-
-// ---- _Type ----
-
-struct TypeObject : Object {
-    std::shared_ptr<DomainState> domain;
-    std::wstring fullName, assemblyName;
-    TypeObject();
-};
-
-std::string utf8(const std::wstring &w) {
-    return fc::utf8(w.data(), w.size());
-}
-
-// The "application": what the entry method does once the call has bound.
-void hashTree(const std::wstring &base) {
-    struct Entry {
-        std::string rel;
-        std::wstring full;
-        unsigned long long size;
-    };
-    std::vector<Entry> files;
-    std::vector<std::wstring> pending{L""};
-    while (!pending.empty()) {
-        std::wstring rel = pending.back();
-        pending.pop_back();
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW(joinPath(joinPath(base, rel), L"*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            std::wstring leaf = fd.cFileName;
-            if (leaf == L"." || leaf == L"..")
-                continue;
-            std::wstring r = rel.empty() ? leaf : rel + L"\\" + leaf;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                pending.push_back(r);
-            else
-                files.push_back({utf8(r), joinPath(base, r),
-                                 ((unsigned long long)fd.nFileSizeHigh << 32) | fd.nFileSizeLow});
-        } while (FindNextFileW(h, &fd));
-        FindClose(h);
-    }
-    std::sort(files.begin(), files.end(), [](const Entry &a, const Entry &b) { return a.rel < b.rel; });
-    logf("app tree base=%s files=%u", quote(base.c_str()).c_str(), (unsigned)files.size());
-    for (const Entry &e : files) {
-        unsigned long long hash = 0xcbf29ce484222325ULL, size = 0;
-        HANDLE h =
-            CreateFileW(e.full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            logf("file %s unreadable error=%lu", e.rel.c_str(), GetLastError());
-            continue;
-        }
-        unsigned char buf[65536];
-        DWORD got = 0;
-        while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) {
-            for (DWORD i = 0; i < got; ++i) {
-                hash ^= buf[i];
-                hash *= 0x100000001b3ULL;
-            }
-            size += got;
-        }
-        CloseHandle(h);
-        logf("file %s %llu %016llx", e.rel.c_str(), size, hash);
-    }
-}
-
-void makeResult(VARIANT *ret) {
-    const Scenario &s = scenario();
-    VariantInit(ret);
-    ret->vt = s.resultVt;
-    switch (s.resultVt) {
-    case VT_I1:
-        ret->cVal = (CHAR)s.resultInt;
-        break;
-    case VT_I2:
-        ret->iVal = (SHORT)s.resultInt;
-        break;
-    case VT_I4:
-        ret->lVal = (LONG)s.resultInt;
-        break;
-    case VT_INT:
-        ret->intVal = (INT)s.resultInt;
-        break;
-    case VT_I8:
-        ret->llVal = s.resultInt;
-        break;
-    case VT_UI1:
-        ret->bVal = (BYTE)s.resultInt;
-        break;
-    case VT_UI2:
-        ret->uiVal = (USHORT)s.resultInt;
-        break;
-    case VT_UI4:
-        ret->ulVal = (ULONG)s.resultInt;
-        break;
-    case VT_UINT:
-        ret->uintVal = (UINT)s.resultInt;
-        break;
+        return std::string("VT_UNKNOWN ") + Nullness(vt.punkVal);
     case VT_UI8:
-        ret->ullVal = (ULONGLONG)s.resultInt;
-        break;
-    case VT_R4:
-        ret->fltVal = (FLOAT)s.resultReal;
-        break;
-    case VT_R8:
-        ret->dblVal = s.resultReal;
-        break;
-    case VT_BOOL:
-        ret->boolVal = s.resultInt ? VARIANT_TRUE : VARIANT_FALSE;
-        break;
-    case VT_ERROR:
-        ret->scode = (SCODE)s.resultInt;
-        break;
-    case VT_BSTR:
-        ret->bstrVal = SysAllocStringLen(s.resultText.data(), (UINT)s.resultText.size());
-        break;
-    case VT_DISPATCH:
-    case VT_UNKNOWN:
-        if (s.resultNullPtr) {
-            ret->pdispVal = nullptr;
-        } else {
-            Object *o = new Object(&kResultDispatchVtbl, "ResultObject", IID_IDispatch_, true, true);
-            ret->pdispVal = reinterpret_cast<IDispatch *>(o->iface());
-        }
-        break;
+        snprintf(sz, sizeof(sz), "VT_UI8 0x%08llX", static_cast<unsigned long long>(vt.ullVal));
+        return sz;
+    case VT_I8:
+        snprintf(sz, sizeof(sz), "VT_I8 %lld", static_cast<long long>(vt.llVal));
+        return sz;
+    case VT_UI4:
+        snprintf(sz, sizeof(sz), "VT_UI4 0x%08lX", static_cast<unsigned long>(vt.ulVal));
+        return sz;
+    case VT_UINT:
+        snprintf(sz, sizeof(sz), "VT_UINT 0x%08X", vt.uintVal);
+        return sz;
     default:
-        break;
+        snprintf(sz, sizeof(sz), "vt=0x%04X", vt.vt);
+        return sz;
     }
 }
 
-HRESULT runApplication(TypeObject *t, const VARIANT &product, const VARIANT &splash, VARIANT *ret) {
-    const Scenario &s = scenario();
-    HWND hwnd = (HWND)(UINT_PTR)(splash.vt == VT_UI8 ? splash.ullVal : splash.ulVal);
-    DWORD pid = 0, tid = hwnd ? GetWindowThreadProcessId(hwnd, &pid) : 0;
-    logf("app start product=%s splash=0x%08llX iswindow=%d thread=%s", variantText(product).c_str(),
-         (unsigned long long)(UINT_PTR)hwnd, IsWindow(hwnd) ? 1 : 0,
-         tid == 0                      ? "none"
-         : tid == GetCurrentThreadId() ? "same"
-                                       : "other");
-    if (s.hashTree)
-        hashTree(t->domain->appBase);
-    if (s.destroySplash) {
-        BOOL ok = DestroyWindow(hwnd);
-        DWORD err = ok ? 0 : GetLastError();
-        logf("app DestroyWindow 0x%08llX -> %s error=%lu", (unsigned long long)(UINT_PTR)hwnd,
-             ok ? "ok" : "failed", err);
+// The elements of a one-dimensional SAFEARRAY of VARIANT; false for any other array.
+bool ReadArgs(SAFEARRAY* psa, std::vector<VARIANT>& arArgs)
+{
+    VARTYPE vt = VT_EMPTY;
+    if (FAILED(SafeArrayGetVartype(psa, &vt)) || vt != VT_VARIANT || SafeArrayGetDim(psa) != 1) return false;
+    LONG nLower = 0, nUpper = -1;
+    SafeArrayGetLBound(psa, 1, &nLower);
+    SafeArrayGetUBound(psa, 1, &nUpper);
+    VARIANT* pvt = nullptr;
+    if (SUCCEEDED(SafeArrayAccessData(psa, reinterpret_cast<void**>(&pvt))))
+    {
+        arArgs.assign(pvt, pvt + (nUpper - nLower + 1));
+        SafeArrayUnaccessData(psa);
     }
-    if (s.hasMessageBox) {
-        logf("app MessageBox text=%s caption=%s", quote(s.messageBoxText.c_str()).c_str(),
-             quote(s.messageBoxCaption.c_str()).c_str());
-        int r = MessageBoxW(nullptr, s.messageBoxText.c_str(), s.messageBoxCaption.c_str(),
-                            MB_OK | MB_SETFOREGROUND);
-        logf("app MessageBox -> %d", r);
+    return true;
+}
+
+std::string ArgsText(SAFEARRAY* psa)
+{
+    std::vector<VARIANT> arArgs;
+    if (!psa) return "null";
+    if (!ReadArgs(psa, arArgs))
+    {
+        VARTYPE vt = VT_EMPTY;
+        SafeArrayGetVartype(psa, &vt);
+        return "<SAFEARRAY vt=" + std::to_string(vt) + " dims=" + std::to_string(SafeArrayGetDim(psa)) + ">";
     }
-    if (s.waitMs) {
-        logf("app wait %lu", (unsigned long)s.waitMs);
-        Sleep(s.waitMs);
+    std::string strOut = "[";
+    for (size_t n = 0; n < arArgs.size(); ++n)
+        strOut += (n ? ", " : "") + VariantText(arArgs[n]);
+    return strOut + "]";
+}
+
+void MakeResult(VARIANT* pvtResult)
+{
+    const CScenario& s = Scenario();
+    if (s.vtResult.vt != VT_DISPATCH && s.vtResult.vt != VT_UNKNOWN)
+    {
+        VariantCopy(pvtResult, const_cast<VARIANT*>(&s.vtResult));
+        return;
     }
-    if (s.entryThrows) {
-        logf("app throw %s %s", hrText(s.entryThrowHr).c_str(), quote(s.entryThrowMessage.c_str()).c_str());
-        return runtimeFailure(s.entryThrowHr, s.entryThrowMessage, IID__Type_);
+    // An object without a default member.
+    pvtResult->vt = s.vtResult.vt;
+    pvtResult->punkVal =
+        s.fResultNull ? nullptr : reinterpret_cast<IUnknown*>((new CObject(g_classResult))->Interface());
+}
+
+// What the application does once the entry method has bound, in the order the scenario's keys describe.
+HRESULT RunApplication(CManaged* pType, const VARIANT& vtProduct, const VARIANT& vtSplash, VARIANT* pvtResult)
+{
+    const CScenario& s = Scenario();
+    const HWND hwnd = reinterpret_cast<HWND>(
+        static_cast<UINT_PTR>(vtSplash.vt == VT_UI8 ? vtSplash.ullVal : vtSplash.ulVal));
+    const DWORD dwThread = hwnd ? GetWindowThreadProcessId(hwnd, nullptr) : 0;
+    const char* szThread = dwThread == 0 ? "none" : dwThread == GetCurrentThreadId() ? "same" : "other";
+    LogF("app start product=%s splash=0x%08llX iswindow=%d thread=%s", VariantText(vtProduct).c_str(),
+         static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hwnd)), IsWindow(hwnd) ? 1 : 0, szThread);
+    if (s.fHashTree) HashTree(pType->m_strAppBase);
+    if (s.fDestroySplash)
+    {
+        const BOOL fOk = DestroyWindow(hwnd);
+        LogF("app DestroyWindow 0x%08llX -> %s error=%lu",
+             static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hwnd)), fOk ? "ok" : "failed",
+             fOk ? 0 : GetLastError());
     }
-    makeResult(ret);
-    logf("app return %s", variantText(*ret).c_str());
+    if (s.fMessageBox)
+    {
+        LogF("app MessageBox text=%s caption=%s", Quote(s.strMessageBoxText.c_str()).c_str(),
+             Quote(s.strMessageBoxCaption.c_str()).c_str());
+        const int nButton = MessageBoxW(nullptr, s.strMessageBoxText.c_str(), s.strMessageBoxCaption.c_str(),
+                                        MB_OK | MB_SETFOREGROUND);
+        LogF("app MessageBox -> %d", nButton);
+    }
+    if (s.fThrows)
+    {
+        LogF("app throw %s %s", HrText(s.hrThrow).c_str(), Quote(s.strThrowMessage.c_str()).c_str());
+        return RuntimeFailure(s.hrThrow, s.strThrowMessage, c_iidType);
+    }
+    MakeResult(pvtResult);
+    LogF("app return %s", VariantText(*pvtResult).c_str());
     return S_OK;
 }
 
-bool bindsToString(VARTYPE vt) {
-    return vt == VT_BSTR || vt == VT_EMPTY || vt == VT_NULL;
-}
-// The default binder widens unsigned integers to the UInt64 parameter; signed ones do not bind.
-bool bindsToUInt64(VARTYPE vt) {
-    return vt == VT_UI8 || vt == VT_UI4 || vt == VT_UINT || vt == VT_UI2 || vt == VT_UI1;
+// The default binder: a public static method of the scenario's name taking a string and a UInt64, to which
+// it widens the unsigned integer types.
+bool BindsEntryMethod(const std::wstring& strMember, int nFlags, const std::vector<VARIANT>& arArgs)
+{
+    const std::wstring& strMethod = Scenario().strEntryMethod;
+    const bool fNameMatches =
+        (nFlags & 0x1) ? _wcsicmp(strMember.c_str(), strMethod.c_str()) == 0 : strMember == strMethod;
+    if (!fNameMatches || !(nFlags & 0x8) || !(nFlags & 0x10) || arArgs.size() != 2) return false;
+    const VARTYPE vtString = arArgs[0].vt, vtNumber = arArgs[1].vt;
+    return (vtString == VT_BSTR || vtString == VT_EMPTY || vtString == VT_NULL) &&
+           (vtNumber == VT_UI8 || vtNumber == VT_UI4 || vtNumber == VT_UINT || vtNumber == VT_UI2 ||
+            vtNumber == VT_UI1);
 }
 
-HRESULT invokeMember(TypeObject *t, BSTR name, int flags, SAFEARRAY *args, VARIANT *ret) {
-    const Scenario &s = scenario();
-    std::wstring member = name ? std::wstring(name, SysStringLen(name)) : L"";
-    std::wstring where = t->fullName + L"." + member;
-    if (!name)
-        return runtimeFailure(E_POINTER, L"Value cannot be null.\r\nParameter name: name", IID__Type_);
-    if (!ret)
-        return E_POINTER;
-    if ((flags & 0x3F00) == 0)
-        return runtimeFailure(E_INVALIDARG,
+HRESULT InvokeMember(CManaged* pType, BSTR bsName, int nFlags, SAFEARRAY* psaArgs, VARIANT* pvtResult)
+{
+    if (!bsName)
+        return RuntimeFailure(E_POINTER, L"Value cannot be null.\r\nParameter name: name", c_iidType);
+    if (!pvtResult) return E_POINTER;
+    const std::wstring strMember(bsName, SysStringLen(bsName));
+    const std::wstring strWhere = pType->m_strName + L"." + strMember;
+    if ((nFlags & 0x3F00) == 0)
+        return RuntimeFailure(E_INVALIDARG,
                               L"Must specify binding flags describing the invoke operation required "
                               L"(BindingFlags.InvokeMethod CreateInstance GetField SetField GetProperty "
                               L"SetProperty).\r\nParameter name: invokeAttr",
-                              IID__Type_);
-    if (!(flags & 0x100))
-        return runtimeFailure((HRESULT)0x80131512, L"Member '" + where + L"' not found.", IID__Type_);
-    std::vector<VARIANT> argv;
-    if (args) {
-        VARTYPE vt = VT_EMPTY;
-        if (FAILED(SafeArrayGetVartype(args, &vt)) || vt != VT_VARIANT)
-            return runtimeFailure((HRESULT)0x80131533, L"Specified array was not of the expected type.",
-                                  IID__Type_);
-        if (SafeArrayGetDim(args) != 1)
-            return runtimeFailure((HRESULT)0x80131534, L"Specified array was not of the expected rank.",
-                                  IID__Type_);
-        LONG lo = 0, hi = -1;
-        SafeArrayGetLBound(args, 1, &lo);
-        SafeArrayGetUBound(args, 1, &hi);
-        VARIANT *data = nullptr;
-        if (SUCCEEDED(SafeArrayAccessData(args, (void **)&data))) {
-            argv.assign(data, data + (hi - lo + 1));
-            SafeArrayUnaccessData(args);
-        }
-    }
-    bool nameMatches =
-        (flags & 0x1) ? _wcsicmp(member.c_str(), s.entryMethod.c_str()) == 0 : member == s.entryMethod;
-    bool binds = nameMatches && (flags & 0x8) && (flags & 0x10) && argv.size() == 2 &&
-                 bindsToString(argv[0].vt) && bindsToUInt64(argv[1].vt);
-    if (!binds)
-        return runtimeFailure((HRESULT)0x80131513, L"Method '" + where + L"' not found.", IID__Type_);
-    return runApplication(t, argv[0], argv[1], ret);
-}
-
-std::string argsText(SAFEARRAY *args) {
-    if (!args)
-        return "null";
-    VARTYPE vt = VT_EMPTY;
-    SafeArrayGetVartype(args, &vt);
-    UINT dims = SafeArrayGetDim(args);
-    if (vt != VT_VARIANT || dims != 1)
-        return "<SAFEARRAY vt=" + std::to_string(vt) + " dims=" + std::to_string(dims) + ">";
-    LONG lo = 0, hi = -1;
-    SafeArrayGetLBound(args, 1, &lo);
-    SafeArrayGetUBound(args, 1, &hi);
-    std::string out = "[";
-    VARIANT *data = nullptr;
-    if (SUCCEEDED(SafeArrayAccessData(args, (void **)&data))) {
-        for (LONG i = 0; i <= hi - lo; ++i)
-            out += (i ? ", " : "") + variantText(data[i]);
-        SafeArrayUnaccessData(args);
-    }
-    return out + "]";
-}
-
-HRESULT STDMETHODCALLTYPE TypeInvokeMember_3(Iface *p, BSTR name, int flags, Iface *binder, VARIANT target,
-                                             SAFEARRAY *args, VARIANT *ret) {
-    TypeObject *t = self<TypeObject>(p);
-    enter();
-    logf("InvokeMember_3 name=%s flags=0x%X binder=%s target=%s args=%s", quoteBstr(name).c_str(), flags,
-         nullness(binder), variantText(target).c_str(), argsText(args).c_str());
-    if (ret)
-        VariantInit(ret);
-    const CallRule *r = ruleFor("InvokeMember_3");
-    if (wantsFailure(r))
-        return done("InvokeMember_3", scenarioFailure(t, r, IID__Type_));
-    HRESULT hr = domainGone(t->domain, "InvokeMember_3");
-    if (FAILED(hr))
-        return done("InvokeMember_3", hr);
-    return done("InvokeMember_3", invokeMember(t, name, flags, args, ret));
-}
-
-HRESULT STDMETHODCALLTYPE TypeGetFullName(Iface *p, BSTR *out) {
-    TypeObject *t = self<TypeObject>(p);
-    logf("get_FullName %s", t->name.c_str());
-    if (!out)
-        return E_POINTER;
-    *out = SysAllocString(t->fullName.c_str());
-    return S_OK;
-}
-
-TypeVtbl g_typeVtbl;
-TypeObject::TypeObject() : Object(&g_typeVtbl, "Type", IID__Type_, true, true) {}
-
-// ---- _Assembly ----
-
-struct AssemblyObject : Object {
-    std::shared_ptr<DomainState> domain;
-    std::wstring simpleName, path;
-    AssemblyObject();
-};
-
-bool contains(const std::string &hay, const std::string &needle) {
-    return hay.find(needle) != std::string::npos;
-}
-
-// Where a type name lives in an assembly file: whole, or as metadata keeps it (namespace and name apart).
-bool fileHasType(const std::wstring &path, const std::wstring &typeName) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    std::string data;
-    char buf[65536];
-    DWORD got = 0;
-    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0)
-        data.append(buf, got);
-    CloseHandle(h);
-    std::string ascii = utf8(typeName);
-    std::string wide(reinterpret_cast<const char *>(typeName.data()), typeName.size() * sizeof(wchar_t));
-    if (contains(data, ascii) || contains(data, wide))
-        return true;
-    size_t dot = ascii.rfind('.');
-    if (dot == std::string::npos)
-        return false;
-    std::string ns = ascii.substr(0, dot), leaf = ascii.substr(dot + 1);
-    return contains(data, std::string(1, '\0') + ns + '\0') &&
-           contains(data, std::string(1, '\0') + leaf + '\0');
-}
-
-std::wstring displayName(const AssemblyObject *a) {
-    return a->simpleName + L", Version=1.0.0.0, Culture=neutral, PublicKeyToken=null";
-}
-
-HRESULT getType(AssemblyObject *a, const char *call, BSTR name, bool throwOnError, Iface **out) {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    HRESULT hr = domainGone(a->domain, call);
-    if (FAILED(hr))
-        return hr;
-    if (!name)
-        return runtimeFailure(E_POINTER, L"Value cannot be null.\r\nParameter name: name", IID__Assembly_);
-    std::wstring typeName(name, SysStringLen(name));
-    if (typeName.empty() || !fileHasType(a->path, typeName)) {
-        if (!throwOnError)
-            return S_OK;
-        return runtimeFailure((HRESULT)0x80131522,
-                              L"Could not load type '" + typeName + L"' from assembly '" + displayName(a) +
-                                  L"'.",
-                              IID__Assembly_);
-    }
-    TypeObject *t = new TypeObject();
-    t->domain = a->domain;
-    t->fullName = typeName;
-    t->assemblyName = a->simpleName;
-    *out = t->iface();
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE AsmGetType_3(Iface *p, BSTR name, VARIANT_BOOL throwOnError, Iface **out) {
-    AssemblyObject *a = self<AssemblyObject>(p);
-    enter();
-    logf("GetType_3 %s throwOnError=%d", quoteBstr(name).c_str(), (int)throwOnError);
-    const CallRule *r = ruleFor("GetType_3");
-    if (out)
-        *out = nullptr;
-    if (wantsFailure(r))
-        return done("GetType_3", scenarioFailure(a, r, IID__Assembly_));
-    if (r && r->nullOut)
-        return done("GetType_3", S_OK, "out=null");
-    HRESULT hr = getType(a, "GetType_3", name, throwOnError != 0, out);
-    if (SUCCEEDED(hr) && *out && r && r->hasQi) {
-        self<Object>(*out)->hasQiFailure = true;
-        self<Object>(*out)->qiFailure = r->qi;
-    }
-    return done("GetType_3", hr, out && *out ? "" : "out=null");
-}
-
-HRESULT STDMETHODCALLTYPE AsmGetType_2(Iface *p, BSTR name, Iface **out) {
-    AssemblyObject *a = self<AssemblyObject>(p);
-    enter();
-    logf("GetType_2 %s", quoteBstr(name).c_str());
-    const CallRule *r = ruleFor("GetType_2");
-    if (out)
-        *out = nullptr;
-    if (wantsFailure(r))
-        return done("GetType_2", scenarioFailure(a, r, IID__Assembly_));
-    HRESULT hr = getType(a, "GetType_2", name, false, out);
-    return done("GetType_2", hr, out && *out ? "" : "out=null");
-}
-
-HRESULT STDMETHODCALLTYPE AsmGetFullName(Iface *p, BSTR *out) {
-    AssemblyObject *a = self<AssemblyObject>(p);
-    logf("get_FullName %s", a->name.c_str());
-    if (!out)
-        return E_POINTER;
-    *out = SysAllocString(displayName(a).c_str());
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE AsmGetLocation(Iface *p, BSTR *out) {
-    AssemblyObject *a = self<AssemblyObject>(p);
-    logf("get_Location %s", a->name.c_str());
-    if (!out)
-        return E_POINTER;
-    *out = SysAllocString(a->path.c_str());
-    return S_OK;
-}
-
-AssemblyVtbl g_assemblyVtbl;
-AssemblyObject::AssemblyObject() : Object(&g_assemblyVtbl, "Assembly", IID__Assembly_, true, true) {}
-
-// ---- _AppDomain ----
-
-struct DomainObject : Object {
-    std::shared_ptr<DomainState> state;
-    DomainObject();
-};
-
-bool isFile(const std::wstring &path) {
-    DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool startsWithMz(const std::wstring &path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    char mz[2] = {};
-    DWORD got = 0;
-    ReadFile(h, mz, 2, &got, nullptr);
-    CloseHandle(h);
-    return got == 2 && mz[0] == 'M' && mz[1] == 'Z';
-}
-
-HRESULT loadAssembly(DomainObject *d, BSTR nameB, Iface **out, std::string &extra) {
-    HRESULT hr = domainGone(d->state, "Load_2");
-    if (FAILED(hr))
-        return hr;
-    if (!nameB)
-        return runtimeFailure(E_POINTER, L"Value cannot be null.\r\nParameter name: assemblyString",
-                              IID__AppDomain_);
-    std::wstring full(nameB, SysStringLen(nameB));
-    if (full.empty())
-        return runtimeFailure(E_INVALIDARG, L"String cannot have zero length.", IID__AppDomain_);
-    std::wstring simple = full.substr(0, full.find(L','));
-    while (!simple.empty() && simple.back() == L' ')
-        simple.pop_back();
-    std::wstring path;
-    for (const wchar_t *ext : {L".dll", L".exe"}) {
-        std::wstring candidate = joinPath(d->state->appBase, simple + ext);
-        if (isFile(candidate)) {
-            path = candidate;
-            break;
-        }
-    }
-    const std::wstring prefix =
-        L"Could not load file or assembly '" + full + L"' or one of its dependencies. ";
-    if (path.empty())
-        return runtimeFailure((HRESULT)0x80070002, prefix + L"The system cannot find the file specified.",
-                              IID__AppDomain_);
-    if (scenario().requirePe && !startsWithMz(path))
-        return runtimeFailure((HRESULT)0x8007000B,
-                              prefix + L"An attempt was made to load a program with an incorrect format.",
-                              IID__AppDomain_);
-    AssemblyObject *a = new AssemblyObject();
-    a->domain = d->state;
-    a->simpleName = simple;
-    a->path = path;
-    *out = a->iface();
-    extra = "path=" + quote(path.c_str());
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE DomLoad_2(Iface *p, BSTR name, Iface **out) {
-    DomainObject *d = self<DomainObject>(p);
-    enter();
-    logf("Load_2 %s", quoteBstr(name).c_str());
-    const CallRule *r = ruleFor("Load_2");
-    if (!out)
-        return done("Load_2", E_POINTER);
-    *out = nullptr;
-    if (wantsFailure(r))
-        return done("Load_2", scenarioFailure(d, r, IID__AppDomain_));
-    if (r && r->nullOut)
-        return done("Load_2", S_OK, "out=null");
-    std::string extra;
-    HRESULT hr = loadAssembly(d, name, out, extra);
-    if (SUCCEEDED(hr) && *out && r && r->hasQi) {
-        self<Object>(*out)->hasQiFailure = true;
-        self<Object>(*out)->qiFailure = r->qi;
-    }
-    return done("Load_2", hr, extra);
-}
-
-HRESULT STDMETHODCALLTYPE DomGetFriendlyName(Iface *p, BSTR *out) {
-    DomainObject *d = self<DomainObject>(p);
-    logf("get_FriendlyName %s", d->name.c_str());
-    if (!out)
-        return E_POINTER;
-    *out = SysAllocString(d->state->name.c_str());
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE DomGetBaseDirectory(Iface *p, BSTR *out) {
-    DomainObject *d = self<DomainObject>(p);
-    logf("get_BaseDirectory %s", d->name.c_str());
-    if (!out)
-        return E_POINTER;
-    *out = SysAllocString(d->state->appBase.c_str());
-    return S_OK;
-}
-
-AppDomainVtbl g_domainVtbl;
-DomainObject::DomainObject() : Object(&g_domainVtbl, "AppDomain", IID__AppDomain_, true, true) {}
-
-// ---- IAppDomainSetup ----
-
-const char *const kPropNames[SetupPropertyCount] = {
-    "ApplicationBase", "ApplicationName", "CachePath",           "ConfigurationFile",     "DynamicBase",
-    "LicenseFile",     "PrivateBinPath",  "PrivateBinPathProbe", "ShadowCopyDirectories", "ShadowCopyFiles"};
-
-struct SetupObject : Object {
-    std::wstring props[SetupPropertyCount];
-    bool isSet[SetupPropertyCount] = {};
-    SetupObject();
-};
-
-template <int Prop> HRESULT STDMETHODCALLTYPE SetupGet(Iface *p, BSTR *out) {
-    SetupObject *s = self<SetupObject>(p);
-    enter();
-    logf("get_%s", kPropNames[Prop]);
-    if (!out)
-        return E_POINTER;
-    *out = s->isSet[Prop] ? SysAllocStringLen(s->props[Prop].data(), (UINT)s->props[Prop].size()) : nullptr;
-    return S_OK;
-}
-
-template <int Prop> HRESULT STDMETHODCALLTYPE SetupPut(Iface *p, BSTR value) {
-    SetupObject *s = self<SetupObject>(p);
-    enter();
-    std::string call = std::string("put_") + kPropNames[Prop];
-    logf("%s %s", call.c_str(), quoteBstr(value).c_str());
-    const CallRule *r = ruleFor(call.c_str());
-    if (wantsFailure(r))
-        return done(call.c_str(), scenarioFailure(s, r, IID_IAppDomainSetup_));
-    s->isSet[Prop] = value != nullptr;
-    s->props[Prop] = value ? std::wstring(value, SysStringLen(value)) : L"";
-    return done(call.c_str(), S_OK);
-}
-
-template <std::size_t... I> AppDomainSetupVtbl makeSetupVtbl(std::index_sequence<I...>) {
-    return {kUnknown, {{SetupGet<(int)I>, SetupPut<(int)I>}...}};
-}
-const AppDomainSetupVtbl kSetupVtbl = makeSetupVtbl(std::make_index_sequence<SetupPropertyCount>());
-SetupObject::SetupObject() : Object(&kSetupVtbl, "AppDomainSetup", IID_IAppDomainSetup_, true) {}
-
-// ---- ICorRuntimeHost ----
-
-struct HostObject : Object {
-    std::shared_ptr<HostState> state = std::make_shared<HostState>();
-    HostObject(const std::wstring &version);
-};
-
-HRESULT notImplemented(const char *call) {
-    enter();
-    logf("%s", call);
-    return done(call, E_NOTIMPL);
-}
-
-HRESULT STDMETHODCALLTYPE HostStart(Iface *p) {
-    HostObject *h = self<HostObject>(p);
-    enter();
-    logf("Start");
-    const CallRule *r = ruleFor("Start");
-    if (wantsFailure(r))
-        return done("Start", scenarioFailure(h, r, IID_ICorRuntimeHost_));
-    if (h->state->stopped) {
-        logf("VIOLATION Start after Stop");
-        return done("Start", E_UNEXPECTED);
-    }
-    h->state->started = true;
-    return done("Start", S_OK);
-}
-
-HRESULT STDMETHODCALLTYPE HostStop(Iface *p) {
-    HostObject *h = self<HostObject>(p);
-    enter();
-    logf("Stop");
-    const CallRule *r = ruleFor("Stop");
-    if (wantsFailure(r))
-        return done("Stop", scenarioFailure(h, r, IID_ICorRuntimeHost_));
-    if (!h->state->started || h->state->stopped) {
-        logf("VIOLATION Stop %s", h->state->stopped ? "twice" : "before Start");
-        return done("Stop", E_UNEXPECTED);
-    }
-    h->state->stopped = true;
-    return done("Stop", S_OK);
-}
-
-// Domains and setups need a running runtime.
-HRESULT needRunning(HostObject *h, const char *call) {
-    if (!h->state->started) {
-        logf("VIOLATION %s before Start", call);
-        return E_UNEXPECTED;
-    }
-    if (h->state->stopped) {
-        logf("VIOLATION %s after Stop", call);
-        return E_UNEXPECTED;
-    }
-    return S_OK;
-}
-
-HRESULT makeDomain(HostObject *h, const char *call, const wchar_t *name, Iface *setup, bool isDefault,
-                   const CallRule *r, Iface **out) {
-    auto st = std::make_shared<DomainState>();
-    st->host = h->state;
-    st->isDefault = isDefault;
-    st->name = isDefault ? L"DefaultDomain" : name;
-    st->appBase = exeFolder();
-    if (setup && reinterpret_cast<Part *>(setup)->vtbl == &kSetupVtbl) {
-        SetupObject *s = self<SetupObject>(setup);
-        if (s->isSet[ApplicationBase] && !s->props[ApplicationBase].empty())
-            st->appBase = s->props[ApplicationBase];
-    } else if (setup) {
-        logf("VIOLATION %s setup is not an object of this runtime", call);
-    }
-    DomainObject *d = new DomainObject();
-    d->state = st;
-    return handOut(d, r, IID_IUnknown_, reinterpret_cast<void **>(out));
-}
-
-HRESULT STDMETHODCALLTYPE HostCreateDomainEx(Iface *p, LPCWSTR name, Iface *setup, Iface *evidence,
-                                             Iface **out) {
-    HostObject *h = self<HostObject>(p);
-    enter();
-    logf("CreateDomainEx name=%s setup=%s evidence=%s", quote(name).c_str(), nullness(setup),
-         nullness(evidence));
-    const CallRule *r = ruleFor("CreateDomainEx");
-    if (!out)
-        return done("CreateDomainEx", E_POINTER);
-    *out = nullptr;
-    if (wantsFailure(r))
-        return done("CreateDomainEx", scenarioFailure(h, r, IID_ICorRuntimeHost_));
-    HRESULT hr = needRunning(h, "CreateDomainEx");
-    if (FAILED(hr))
-        return done("CreateDomainEx", hr);
-    if (!name)
-        return done("CreateDomainEx", E_POINTER);
-    if (r && r->nullOut)
-        return done("CreateDomainEx", S_OK, "out=null");
-    hr = makeDomain(h, "CreateDomainEx", name, setup, false, r, out);
-    return done("CreateDomainEx", hr,
-                *out ? "appbase=" + quote(self<DomainObject>(*out)->state->appBase.c_str()) : "");
-}
-
-HRESULT STDMETHODCALLTYPE HostCreateDomain(Iface *p, LPCWSTR name, Iface *identity, Iface **out) {
-    HostObject *h = self<HostObject>(p);
-    enter();
-    logf("CreateDomain name=%s identity=%s", quote(name).c_str(), nullness(identity));
-    const CallRule *r = ruleFor("CreateDomain");
-    if (!out)
-        return done("CreateDomain", E_POINTER);
-    *out = nullptr;
-    if (wantsFailure(r))
-        return done("CreateDomain", scenarioFailure(h, r, IID_ICorRuntimeHost_));
-    HRESULT hr = needRunning(h, "CreateDomain");
-    if (FAILED(hr))
-        return done("CreateDomain", hr);
-    if (!name)
-        return done("CreateDomain", E_POINTER);
-    if (r && r->nullOut)
-        return done("CreateDomain", S_OK, "out=null");
-    return done("CreateDomain", makeDomain(h, "CreateDomain", name, nullptr, false, r, out));
-}
-
-HRESULT defaultDomain(Iface *p, const char *call, Iface **out) {
-    HostObject *h = self<HostObject>(p);
-    enter();
-    logf("%s", call);
-    const CallRule *r = ruleFor(call);
-    if (!out)
-        return done(call, E_POINTER);
-    *out = nullptr;
-    if (wantsFailure(r))
-        return done(call, scenarioFailure(h, r, IID_ICorRuntimeHost_));
-    HRESULT hr = needRunning(h, call);
-    if (FAILED(hr))
-        return done(call, hr);
-    if (r && r->nullOut)
-        return done(call, S_OK, "out=null");
-    hr = makeDomain(h, call, nullptr, nullptr, true, r, out);
-    return done(call, hr, *out ? "appbase=" + quote(self<DomainObject>(*out)->state->appBase.c_str()) : "");
-}
-
-HRESULT STDMETHODCALLTYPE HostGetDefaultDomain(Iface *p, Iface **out) {
-    return defaultDomain(p, "GetDefaultDomain", out);
-}
-HRESULT STDMETHODCALLTYPE HostCurrentDomain(Iface *p, Iface **out) {
-    return defaultDomain(p, "CurrentDomain", out);
-}
-
-HRESULT STDMETHODCALLTYPE HostCreateDomainSetup(Iface *p, Iface **out) {
-    HostObject *h = self<HostObject>(p);
-    enter();
-    logf("CreateDomainSetup");
-    const CallRule *r = ruleFor("CreateDomainSetup");
-    if (!out)
-        return done("CreateDomainSetup", E_POINTER);
-    *out = nullptr;
-    if (wantsFailure(r))
-        return done("CreateDomainSetup", scenarioFailure(h, r, IID_ICorRuntimeHost_));
-    HRESULT hr = needRunning(h, "CreateDomainSetup");
-    if (FAILED(hr))
-        return done("CreateDomainSetup", hr);
-    if (r && r->nullOut)
-        return done("CreateDomainSetup", S_OK, "out=null");
-    return done("CreateDomainSetup",
-                handOut(new SetupObject(), r, IID_IUnknown_, reinterpret_cast<void **>(out)));
-}
-
-HRESULT STDMETHODCALLTYPE HostUnloadDomain(Iface *p, Iface *domain) {
-    HostObject *h = self<HostObject>(p);
-    enter();
-    bool ours = domain && reinterpret_cast<Part *>(domain)->vtbl == &g_domainVtbl;
-    logf("UnloadDomain domain=%s", ours ? self<DomainObject>(domain)->name.c_str() : nullness(domain));
-    const CallRule *r = ruleFor("UnloadDomain");
-    if (wantsFailure(r))
-        return done("UnloadDomain", scenarioFailure(h, r, IID_ICorRuntimeHost_));
-    if (!ours)
-        return done("UnloadDomain", E_INVALIDARG);
-    DomainState &st = *self<DomainObject>(domain)->state;
-    if (st.isDefault) // the default domain cannot be unloaded (CannotUnloadAppDomainException)
-        return done("UnloadDomain", runtimeFailure((HRESULT)0x80131015, L"Error while unloading appdomain.",
-                                                   IID_ICorRuntimeHost_));
-    st.unloaded = true;
-    return done("UnloadDomain", S_OK);
-}
-
-HRESULT STDMETHODCALLTYPE HostCreateLogicalThreadState(Iface *) {
-    return notImplemented("CreateLogicalThreadState");
-}
-HRESULT STDMETHODCALLTYPE HostDeleteLogicalThreadState(Iface *) {
-    return notImplemented("DeleteLogicalThreadState");
-}
-HRESULT STDMETHODCALLTYPE HostSwitchIn(Iface *, DWORD *) {
-    return notImplemented("SwitchInLogicalThreadState");
-}
-HRESULT STDMETHODCALLTYPE HostSwitchOut(Iface *, DWORD **) {
-    return notImplemented("SwitchOutLogicalThreadState");
-}
-HRESULT STDMETHODCALLTYPE HostLocksHeld(Iface *, DWORD *) {
-    return notImplemented("LocksHeldByLogicalThread");
-}
-HRESULT STDMETHODCALLTYPE HostMapFile(Iface *, HANDLE, HMODULE *) {
-    return notImplemented("MapFile");
-}
-HRESULT STDMETHODCALLTYPE HostGetConfiguration(Iface *, void **) {
-    return notImplemented("GetConfiguration");
-}
-HRESULT STDMETHODCALLTYPE HostEnumDomains(Iface *, void **) {
-    return notImplemented("EnumDomains");
-}
-HRESULT STDMETHODCALLTYPE HostNextDomain(Iface *, void *, Iface **) {
-    return notImplemented("NextDomain");
-}
-HRESULT STDMETHODCALLTYPE HostCloseEnum(Iface *, void *) {
-    return notImplemented("CloseEnum");
-}
-HRESULT STDMETHODCALLTYPE HostCreateEvidence(Iface *, Iface **) {
-    return notImplemented("CreateEvidence");
-}
-
-const CorRuntimeHostVtbl kHostVtbl = {kUnknown,
-                                      HostCreateLogicalThreadState,
-                                      HostDeleteLogicalThreadState,
-                                      HostSwitchIn,
-                                      HostSwitchOut,
-                                      HostLocksHeld,
-                                      HostMapFile,
-                                      HostGetConfiguration,
-                                      HostStart,
-                                      HostStop,
-                                      HostCreateDomain,
-                                      HostGetDefaultDomain,
-                                      HostEnumDomains,
-                                      HostNextDomain,
-                                      HostCloseEnum,
-                                      HostCreateDomainEx,
-                                      HostCreateDomainSetup,
-                                      HostCreateEvidence,
-                                      HostUnloadDomain,
-                                      HostCurrentDomain};
-
-HostObject::HostObject(const std::wstring &version)
-    : Object(&kHostVtbl, "CorRuntimeHost", IID_ICorRuntimeHost_, false) {
-    state->version = version;
-    logf("runtime %s for %s", quote(version.c_str()).c_str(), name.c_str());
-}
-
-// ---- ICLRRuntimeInfo ----
-
-struct RuntimeInfoObject : Object {
-    std::wstring version;
-    int index; // 1-based position in the scenario's runtime list
-    RuntimeInfoObject(const std::wstring &v, int i);
-};
-
-// Copies text into a caller's buffer the way the shim does: size in characters with the terminator.
-HRESULT copyOut(const std::wstring &text, LPWSTR buf, DWORD cch, DWORD *needed) {
-    DWORD n = (DWORD)text.size() + 1;
-    if (needed)
-        *needed = n;
-    if (!buf || cch < n)
-        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    memcpy(buf, text.c_str(), n * sizeof(wchar_t));
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE RtGetVersionString(Iface *p, LPWSTR buf, DWORD *pcch) {
-    RuntimeInfoObject *ri = self<RuntimeInfoObject>(p);
-    enter();
-    std::string cch = pcch ? std::to_string(*pcch) : "null";
-    logf("GetVersionString cch=%s%s", cch.c_str(), buf ? "" : " buf=null");
-    const CallRule *r = ruleFor("GetVersionString", ri->index);
-    if (wantsFailure(r))
-        return done("GetVersionString", scenarioFailure(ri, r, IID_ICLRRuntimeInfo_));
-    if (!pcch)
-        return done("GetVersionString", E_POINTER);
-    HRESULT hr = copyOut(ri->version, buf, *pcch, pcch);
-    return done("GetVersionString", hr, "cch=" + std::to_string(*pcch));
-}
-
-HRESULT getHost(Object *from, const char *call, const std::wstring &version, REFCLSID clsid, REFIID riid,
-                void **ppv, const CallRule *r) {
-    if (!same(clsid, CLSID_CorRuntimeHost_))
-        return CLASS_E_CLASSNOTAVAILABLE;
-    if (r && r->nullOut)
-        return S_OK;
-    return handOut(new HostObject(version), r, riid, ppv);
-}
-
-HRESULT STDMETHODCALLTYPE RtGetInterface(Iface *p, REFCLSID clsid, REFIID riid, void **ppv) {
-    RuntimeInfoObject *ri = self<RuntimeInfoObject>(p);
-    enter();
-    logf("GetInterface clsid=%s iid=%s", guidText(clsid).c_str(), guidText(riid).c_str());
-    const CallRule *r = ruleFor("GetInterface", ri->index);
-    if (!ppv)
-        return done("GetInterface", E_POINTER);
-    *ppv = nullptr;
-    if (wantsFailure(r))
-        return done("GetInterface", scenarioFailure(ri, r, IID_ICLRRuntimeInfo_));
-    HRESULT hr = getHost(ri, "GetInterface", ri->version, clsid, riid, ppv, r);
-    return done("GetInterface", hr, *ppv ? "" : "out=null");
-}
-
-HRESULT STDMETHODCALLTYPE RtGetRuntimeDirectory(Iface *p, LPWSTR buf, DWORD *pcch) {
-    RuntimeInfoObject *ri = self<RuntimeInfoObject>(p);
-    enter();
-    logf("GetRuntimeDirectory");
-    if (!pcch)
-        return done("GetRuntimeDirectory", E_POINTER);
-    return done("GetRuntimeDirectory",
-                copyOut(L"C:\\windows\\Microsoft.NET\\Framework\\" + ri->version + L"\\", buf, *pcch, pcch));
-}
-HRESULT STDMETHODCALLTYPE RtIsLoaded(Iface *, HANDLE, BOOL *b) {
-    enter();
-    logf("IsLoaded");
-    if (!b)
-        return done("IsLoaded", E_POINTER);
-    *b = FALSE;
-    return done("IsLoaded", S_OK);
-}
-HRESULT STDMETHODCALLTYPE RtLoadErrorString(Iface *, UINT, LPWSTR, DWORD *, LONG) {
-    return notImplemented("LoadErrorString");
-}
-HRESULT STDMETHODCALLTYPE RtLoadLib(Iface *, LPCWSTR, HMODULE *) {
-    return notImplemented("LoadLibrary");
-}
-HRESULT STDMETHODCALLTYPE RtGetProcAddr(Iface *, LPCSTR, void **) {
-    return notImplemented("GetProcAddress");
-}
-HRESULT STDMETHODCALLTYPE RtIsLoadable(Iface *, BOOL *b) {
-    enter();
-    logf("IsLoadable");
-    if (!b)
-        return done("IsLoadable", E_POINTER);
-    *b = TRUE;
-    return done("IsLoadable", S_OK);
-}
-HRESULT STDMETHODCALLTYPE RtSetDefaultStartupFlags(Iface *, DWORD flags, LPCWSTR config) {
-    enter();
-    logf("SetDefaultStartupFlags flags=0x%lX config=%s", (unsigned long)flags, quote(config).c_str());
-    return done("SetDefaultStartupFlags", S_OK);
-}
-HRESULT STDMETHODCALLTYPE RtGetDefaultStartupFlags(Iface *, DWORD *, LPWSTR, DWORD *) {
-    return notImplemented("GetDefaultStartupFlags");
-}
-HRESULT STDMETHODCALLTYPE RtBindAsLegacyV2Runtime(Iface *) {
-    return notImplemented("BindAsLegacyV2Runtime");
-}
-HRESULT STDMETHODCALLTYPE RtIsStarted(Iface *, BOOL *b, DWORD *f) {
-    enter();
-    logf("IsStarted");
-    if (!b || !f)
-        return done("IsStarted", E_POINTER);
-    *b = FALSE;
-    *f = 0;
-    return done("IsStarted", S_OK);
-}
-
-const RuntimeInfoVtbl kRuntimeInfoVtbl = {kUnknown,
-                                          RtGetVersionString,
-                                          RtGetRuntimeDirectory,
-                                          RtIsLoaded,
-                                          RtLoadErrorString,
-                                          RtLoadLib,
-                                          RtGetProcAddr,
-                                          RtGetInterface,
-                                          RtIsLoadable,
-                                          RtSetDefaultStartupFlags,
-                                          RtGetDefaultStartupFlags,
-                                          RtBindAsLegacyV2Runtime,
-                                          RtIsStarted};
-
-RuntimeInfoObject::RuntimeInfoObject(const std::wstring &v, int i)
-    : Object(&kRuntimeInfoVtbl, "RuntimeInfo", IID_ICLRRuntimeInfo_, false), version(v), index(i) {}
-
-// ---- IEnumUnknown over the installed runtimes ----
-
-struct EnumObject : Object {
-    size_t pos = 0;
-    EnumObject();
-};
-
-HRESULT STDMETHODCALLTYPE EnumNext(Iface *p, ULONG celt, Iface **rgelt, ULONG *fetched) {
-    EnumObject *e = self<EnumObject>(p);
-    enter();
-    logf("Next celt=%lu fetched=%s", (unsigned long)celt, nullness(fetched));
-    const CallRule *r = ruleFor("Next");
-    if (!rgelt || (celt != 1 && !fetched))
-        return done("Next", E_POINTER);
-    if (r && (r->hasHr || r->hasFetched || r->nullOut)) {
-        // A misbehaving enumerator, as the scenario asks: nothing real is handed out.
-        for (ULONG i = 0; i < celt; ++i)
-            rgelt[i] = nullptr;
-        ULONG n = r->hasFetched ? r->fetched : (r->nullOut ? 1 : 0);
-        if (fetched)
-            *fetched = n;
-        HRESULT hr = r->hasHr ? r->hr : S_OK;
-        if (FAILED(hr))
-            scenarioFailure(e, r, IID_IEnumUnknown_);
-        return done("Next", hr, "fetched=" + std::to_string(n));
-    }
-    const auto &rts = scenario().runtimes;
-    ULONG n = 0;
-    while (n < celt && e->pos < rts.size()) {
-        RuntimeInfoObject *ri = new RuntimeInfoObject(rts[e->pos], (int)e->pos + 1);
-        ++e->pos;
-        rgelt[n++] = ri->iface();
-    }
-    for (ULONG i = n; i < celt; ++i)
-        rgelt[i] = nullptr;
-    if (fetched)
-        *fetched = n;
-    return done("Next", n == celt ? S_OK : S_FALSE, "fetched=" + std::to_string(n));
-}
-
-HRESULT STDMETHODCALLTYPE EnumSkip(Iface *p, ULONG celt) {
-    EnumObject *e = self<EnumObject>(p);
-    enter();
-    logf("Skip celt=%lu", (unsigned long)celt);
-    size_t total = scenario().runtimes.size();
-    bool all = e->pos + celt <= total;
-    e->pos = std::min<size_t>(total, e->pos + celt);
-    return done("Skip", all ? S_OK : S_FALSE);
-}
-
-HRESULT STDMETHODCALLTYPE EnumReset(Iface *p) {
-    enter();
-    logf("Reset");
-    self<EnumObject>(p)->pos = 0;
-    return done("Reset", S_OK);
-}
-
-HRESULT STDMETHODCALLTYPE EnumClone(Iface *, Iface **out) {
-    if (out)
-        *out = nullptr;
-    return notImplemented("Clone");
-}
-
-const EnumUnknownVtbl kEnumVtbl = {kUnknown, EnumNext, EnumSkip, EnumReset, EnumClone};
-EnumObject::EnumObject() : Object(&kEnumVtbl, "RuntimeEnum", IID_IEnumUnknown_, false) {}
-
-// ---- ICLRMetaHost ----
-
-struct MetaHostObject : Object {
-    MetaHostObject();
-};
-
-HRESULT STDMETHODCALLTYPE MhEnumerateInstalledRuntimes(Iface *p, Iface **out) {
-    MetaHostObject *m = self<MetaHostObject>(p);
-    enter();
-    logf("EnumerateInstalledRuntimes");
-    const CallRule *r = ruleFor("EnumerateInstalledRuntimes");
-    if (!out)
-        return done("EnumerateInstalledRuntimes", E_POINTER);
-    *out = nullptr;
-    if (wantsFailure(r))
-        return done("EnumerateInstalledRuntimes", scenarioFailure(m, r, IID_ICLRMetaHost_));
-    if (r && r->nullOut)
-        return done("EnumerateInstalledRuntimes", S_OK, "out=null");
-    return done("EnumerateInstalledRuntimes",
-                handOut(new EnumObject(), r, IID_IEnumUnknown_, reinterpret_cast<void **>(out)));
-}
-
-HRESULT STDMETHODCALLTYPE MhGetRuntime(Iface *p, LPCWSTR version, REFIID riid, void **ppv) {
-    MetaHostObject *m = self<MetaHostObject>(p);
-    enter();
-    logf("GetRuntime version=%s iid=%s", quote(version).c_str(), guidText(riid).c_str());
-    const CallRule *r = ruleFor("GetRuntime");
-    if (!ppv)
-        return done("GetRuntime", E_POINTER);
-    *ppv = nullptr;
-    if (wantsFailure(r))
-        return done("GetRuntime", scenarioFailure(m, r, IID_ICLRMetaHost_));
-    const auto &rts = scenario().runtimes;
-    for (size_t i = 0; version && i < rts.size(); ++i)
-        if (rts[i] == version)
-            return done("GetRuntime", handOut(new RuntimeInfoObject(rts[i], (int)i + 1), r, riid, ppv));
-    return done("GetRuntime", (HRESULT)0x80131700);
-}
-
-HRESULT STDMETHODCALLTYPE MhGetVersionFromFile(Iface *, LPCWSTR, LPWSTR, DWORD *) {
-    return notImplemented("GetVersionFromFile");
-}
-HRESULT STDMETHODCALLTYPE MhEnumerateLoadedRuntimes(Iface *, HANDLE, Iface **out) {
-    if (out)
-        *out = nullptr;
-    return notImplemented("EnumerateLoadedRuntimes");
-}
-HRESULT STDMETHODCALLTYPE MhRequestNotification(Iface *, void *) {
-    return notImplemented("RequestRuntimeLoadedNotification");
-}
-HRESULT STDMETHODCALLTYPE MhQueryLegacy(Iface *, REFIID, void **out) {
-    if (out)
-        *out = nullptr;
-    return notImplemented("QueryLegacyV2RuntimeBinding");
-}
-HRESULT STDMETHODCALLTYPE MhExitProcess(Iface *, INT32 code) {
-    logf("ExitProcess %d", (int)code);
-    ExitProcess((UINT)code);
-    return S_OK;
-}
-
-const MetaHostVtbl kMetaHostVtbl = {kUnknown,
-                                    MhGetRuntime,
-                                    MhGetVersionFromFile,
-                                    MhEnumerateInstalledRuntimes,
-                                    MhEnumerateLoadedRuntimes,
-                                    MhRequestNotification,
-                                    MhQueryLegacy,
-                                    MhExitProcess};
-MetaHostObject::MetaHostObject() : Object(&kMetaHostVtbl, "MetaHost", IID_ICLRMetaHost_, false) {}
-
-// ---- tables that mix real methods and unexpected slots ----
-
-void buildVtables() {
-    g_domainVtbl.unk = kUnknown;
-    g_domainVtbl.disp = kDispatch;
-    g_domainVtbl.Load_2 = DomLoad_2;
-    g_domainVtbl.get_FriendlyName = DomGetFriendlyName;
-    g_domainVtbl.get_BaseDirectory = DomGetBaseDirectory;
-    fillUnexpected<TagAppDomain>(g_domainVtbl);
-    g_assemblyVtbl.unk = kUnknown;
-    g_assemblyVtbl.disp = kDispatch;
-    g_assemblyVtbl.get_FullName = AsmGetFullName;
-    g_assemblyVtbl.GetType_2 = AsmGetType_2;
-    g_assemblyVtbl.GetType_3 = AsmGetType_3;
-    g_assemblyVtbl.get_Location = AsmGetLocation;
-    fillUnexpected<TagAssembly>(g_assemblyVtbl);
-    g_typeVtbl.unk = kUnknown;
-    g_typeVtbl.disp = kDispatch;
-    g_typeVtbl.get_FullName = TypeGetFullName;
-    g_typeVtbl.InvokeMember_3 = TypeInvokeMember_3;
-    fillUnexpected<TagType>(g_typeVtbl);
-}
-
-// The runtime GetCORVersion reports and CorBindToRuntime(NULL) binds: the newest one before version 4.
-bool legacyRuntime(std::wstring &out) {
-    const Scenario &s = scenario();
-    bool found = false;
-    for (const auto &v : s.runtimes)
-        if (v.compare(0, 3, L"v1.") == 0 || v.compare(0, 3, L"v2.") == 0) {
-            out = v;
-            found = true;
-        }
-    return found;
-}
-
-HRESULT bindToRuntime(const char *call, LPCWSTR version, LPCWSTR flavor, DWORD flags, bool hasFlags,
-                      REFCLSID clsid, REFIID riid, void **ppv) {
-    enter();
-    std::string flagText = hasFlags ? " flags=0x" + std::to_string(flags) : "";
-    logf("%s version=%s flavor=%s%s clsid=%s iid=%s", call, quote(version).c_str(), quote(flavor).c_str(),
-         flagText.c_str(), guidText(clsid).c_str(), guidText(riid).c_str());
-    const CallRule *r = ruleFor(call);
-    if (!ppv)
-        return done(call, E_POINTER);
-    *ppv = nullptr;
-    if (wantsFailure(r))
-        return done(call, scenarioFailure(nullptr, r, IID_ICorRuntimeHost_));
-    std::wstring chosen;
-    if (version) {
-        for (const auto &v : scenario().runtimes)
-            if (v == version)
-                chosen = v;
-    } else {
-        legacyRuntime(chosen);
-    }
-    if (chosen.empty())
-        return done(call, (HRESULT)0x80131700);
-    HRESULT hr = getHost(nullptr, call, chosen, clsid, riid, ppv, r);
-    return done(call, hr, *ppv ? "runtime=" + quote(chosen.c_str()) : "out=null");
-}
+                              c_iidType);
+    if (!(nFlags & 0x100))
+        return RuntimeFailure(static_cast<HRESULT>(0x80131512), L"Member '" + strWhere + L"' not found.",
+                              c_iidType);
+    std::vector<VARIANT> arArgs;
+    VARTYPE vt = VT_VARIANT;
+    if (psaArgs && (FAILED(SafeArrayGetVartype(psaArgs, &vt)) || vt != VT_VARIANT))
+        return RuntimeFailure(static_cast<HRESULT>(0x80131533),
+                              L"Specified array was not of the expected type.", c_iidType);
+    if (psaArgs && !ReadArgs(psaArgs, arArgs))
+        return RuntimeFailure(static_cast<HRESULT>(0x80131534),
+                              L"Specified array was not of the expected rank.", c_iidType);
+    if (!BindsEntryMethod(strMember, nFlags, arArgs))
+        return RuntimeFailure(static_cast<HRESULT>(0x80131513), L"Method '" + strWhere + L"' not found.",
+                              c_iidType);
+    return RunApplication(pType, arArgs[0], arArgs[1], pvtResult);
+}
+
+HRESULT STDMETHODCALLTYPE InvokeMember_3(CInterface* p, BSTR bsName, int nFlags, CInterface* pBinder,
+                                         VARIANT vtTarget, SAFEARRAY* psaArgs, VARIANT* pvtResult)
+{
+    CManaged* pType = Self<CManaged>(p);
+    char szFlags[16];
+    snprintf(szFlags, sizeof(szFlags), "0x%X", static_cast<unsigned>(nFlags));
+    const CCall call("InvokeMember_3", "name=" + QuoteBstr(bsName) + " flags=" + szFlags +
+                                           " binder=" + Nullness(pBinder) +
+                                           " target=" + VariantText(vtTarget) + " args=" + ArgsText(psaArgs));
+    if (pvtResult) VariantInit(pvtResult);
+    if (call.ScenarioFails()) return call.Return(call.Fail(pType, c_iidType));
+    const HRESULT hr = pType->Gone("InvokeMember_3");
+    return call.Return(FAILED(hr) ? hr : InvokeMember(pType, bsName, nFlags, psaArgs, pvtResult));
+}
+
+// What VariantChangeType asks a VT_DISPATCH result for: its default member, which it does not have.
+HRESULT STDMETHODCALLTYPE Invoke(CInterface* p, DISPID dispid, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
+                                 EXCEPINFO*, UINT*)
+{
+    LogF("Invoke %s dispid=%ld", Self<CObject>(p)->m_strName.c_str(), static_cast<long>(dispid));
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+// ---- the tables: what is not named here ends the process as an unexpected call ----
+
+CMetaHostVtbl g_vtblMetaHost = {c_unknown, {}, EnumerateInstalledRuntimes, {}};
+CEnumUnknownVtbl g_vtblRuntimeEnum = {c_unknown, Next, {}};
+CRuntimeInfoVtbl g_vtblRuntimeInfo = {c_unknown, GetVersionString, {}, GetInterface, {}};
+CCorRuntimeHostVtbl g_vtblRuntimeHost = {
+    c_unknown, {}, Start, Stop, {}, GetDefaultDomain, {}, CreateDomainEx, CreateDomainSetup, {}};
+CAppDomainSetupVtbl g_vtblDomainSetup = {c_unknown,          nullptr, PutApplicationBase, nullptr,
+                                         PutApplicationName, {}};
+CAppDomainVtbl g_vtblAppDomain = {c_unknown, {}, Load_2, {}};
+CAssemblyVtbl g_vtblAssembly = {c_unknown, {}, GetType_3, {}};
+CTypeVtbl g_vtblType = {c_unknown, {}, InvokeMember_3, {}};
+CDispatchVtbl g_vtblResult = {c_unknown, {}, Invoke};
+CSupportErrorInfoVtbl g_vtblSupportErrorInfo = {c_unknown, InterfaceSupportsErrorInfo};
+CErrorInfoVtbl g_vtblErrorInfo = {c_unknown, {}, GetDescription, {}};
 
 } // namespace
-} // namespace fc
+} // namespace fakeclr
 
-using namespace fc;
+using namespace fakeclr;
 
-extern "C" {
-
-HRESULT WINAPI CLRCreateInstance(REFCLSID clsid, REFIID riid, void **ppv) {
-    enter();
-    logf("CLRCreateInstance clsid=%s iid=%s", guidText(clsid).c_str(), guidText(riid).c_str());
-    const CallRule *r = ruleFor("CLRCreateInstance");
-    if (!ppv)
-        return done("CLRCreateInstance", E_POINTER);
-    *ppv = nullptr;
-    if (wantsFailure(r))
-        return done("CLRCreateInstance", scenarioFailure(nullptr, r, IID_ICLRMetaHost_));
-    if (!same(clsid, CLSID_CLRMetaHost_))
-        return done("CLRCreateInstance", CLASS_E_CLASSNOTAVAILABLE);
-    if (r && r->nullOut)
-        return done("CLRCreateInstance", S_OK, "out=null");
-    return done("CLRCreateInstance", handOut(new MetaHostObject(), r, riid, ppv));
+extern "C" HRESULT WINAPI CLRCreateInstance(REFCLSID clsid, REFIID riid, void** ppv)
+{
+    const CCall call("CLRCreateInstance", "clsid=" + GuidText(clsid) + " iid=" + GuidText(riid));
+    HRESULT hr;
+    if (call.Settled(nullptr, c_iidClrMetaHost, ppv, &hr)) return hr;
+    if (clsid != c_clsidClrMetaHost) return call.Return(CLASS_E_CLASSNOTAVAILABLE);
+    return call.Return(call.HandOut(new CObject(g_classMetaHost), riid, ppv));
 }
 
-HRESULT WINAPI GetCORVersion(LPWSTR buf, DWORD cch, DWORD *written) {
-    enter();
-    logf("GetCORVersion cch=%lu%s%s", (unsigned long)cch, buf ? "" : " buf=null",
-         written ? "" : " written=null");
-    const CallRule *r = ruleFor("GetCORVersion");
-    if (wantsFailure(r))
-        return done("GetCORVersion", scenarioFailure(nullptr, r, IID_IUnknown_));
-    std::wstring v = scenario().corVersion;
-    if (!scenario().hasCorVersion && !legacyRuntime(v))
-        return done("GetCORVersion", (HRESULT)0x80131700);
-    DWORD need = 0;
-    HRESULT hr = copyOut(v, buf, cch, &need);
-    if (written)
-        *written = need;
-    return done("GetCORVersion", hr, "written=" + std::to_string(need));
+extern "C" HRESULT WINAPI GetCORVersion(LPWSTR szBuffer, DWORD cchBuffer, DWORD* pcchWritten)
+{
+    const CCall call("GetCORVersion", "cch=" + std::to_string(cchBuffer) + (szBuffer ? "" : " buf=null") +
+                                          (pcchWritten ? "" : " written=null"));
+    if (call.ScenarioFails()) return call.Return(call.Fail(nullptr, c_iidUnknown));
+    std::wstring strVersion;
+    if (!LegacyRuntime(strVersion)) return call.Return(c_hrRuntimeLoad);
+    DWORD cchNeeded = 0;
+    const HRESULT hr = CopyOut(strVersion, szBuffer, cchBuffer, &cchNeeded);
+    if (pcchWritten) *pcchWritten = cchNeeded;
+    return call.Return(hr, "written=" + std::to_string(cchNeeded));
 }
 
-HRESULT WINAPI CorBindToRuntime(LPCWSTR version, LPCWSTR flavor, REFCLSID clsid, REFIID riid, void **ppv) {
-    return bindToRuntime("CorBindToRuntime", version, flavor, 0, false, clsid, riid, ppv);
+extern "C" HRESULT WINAPI CorBindToRuntime(LPCWSTR szVersion, LPCWSTR szFlavor, REFCLSID clsid, REFIID riid,
+                                           void** ppv)
+{
+    return BindToRuntime("CorBindToRuntime", szVersion, szFlavor, "", clsid, riid, ppv);
 }
 
-HRESULT WINAPI CorBindToRuntimeEx(LPCWSTR version, LPCWSTR flavor, DWORD flags, REFCLSID clsid, REFIID riid,
-                                  void **ppv) {
-    return bindToRuntime("CorBindToRuntimeEx", version, flavor, flags, true, clsid, riid, ppv);
+extern "C" HRESULT WINAPI CorBindToRuntimeEx(LPCWSTR szVersion, LPCWSTR szFlavor, DWORD dwFlags,
+                                             REFCLSID clsid, REFIID riid, void** ppv)
+{
+    // The flags print in decimal after "0x", as they always have in this log.
+    return BindToRuntime("CorBindToRuntimeEx", szVersion, szFlavor, " flags=0x" + std::to_string(dwFlags),
+                         clsid, riid, ppv);
 }
 
-BOOL WINAPI DllMain(HINSTANCE inst, DWORD reason, LPVOID reserved) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_module = inst;
-        DisableThreadLibraryCalls(inst);
-        loadScenario();
-        buildVtables();
-        wchar_t path[MAX_PATH * 4];
-        DWORD n = GetModuleFileNameW(inst, path, sizeof path / sizeof path[0]);
-        logf("DllMain attach path=%s", utf8(path, n).c_str());
-        wchar_t exe[MAX_PATH * 4];
-        n = GetModuleFileNameW(nullptr, exe, sizeof exe / sizeof exe[0]);
-        logf("process pid=%lu exe=%s", (unsigned long)GetCurrentProcessId(), utf8(exe, n).c_str());
-        const Scenario &s = scenario();
-        logf("scenario %s", s.source.empty() ? "default" : quote(s.source.c_str()).c_str());
-        for (const auto &e : s.errors)
-            logf("scenario error %s", e.c_str());
-    } else if (reason == DLL_PROCESS_DETACH) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE hinst, DWORD dwReason, LPVOID pvReserved)
+{
+    if (dwReason == DLL_PROCESS_ATTACH)
+    {
+        DisableThreadLibraryCalls(hinst);
+        LoadScenario();
+        for (const CClass* pClass : {&g_classMetaHost, &g_classRuntimeEnum, &g_classRuntimeInfo,
+                                     &g_classRuntimeHost, &g_classDomainSetup, &g_classAppDomain,
+                                     &g_classAssembly, &g_classType, &g_classResult, &g_classErrorInfo})
+            FillUnexpectedSlots(*pClass);
+        wchar_t szPath[MAX_PATH * 4];
+        DWORD cch = GetModuleFileNameW(hinst, szPath, MAX_PATH * 4);
+        LogF("DllMain attach path=%s", Utf8(szPath, cch).c_str());
+        cch = GetModuleFileNameW(nullptr, szPath, MAX_PATH * 4);
+        LogF("process pid=%lu exe=%s", GetCurrentProcessId(), Utf8(szPath, cch).c_str());
+        const CScenario& s = Scenario();
+        LogF("scenario %s", s.strSource.empty() ? "default" : Quote(s.strSource.c_str()).c_str());
+        for (const std::string& strError : s.arErrors)
+            LogF("scenario error %s", strError.c_str());
+    }
+    else if (dwReason == DLL_PROCESS_DETACH)
+    {
         // No locks here: at process exit other threads are already gone, maybe mid-call.
-        if (reserved)
-            logWithoutLock();
-        logf("DllMain detach live=%u%s", (unsigned)g_live.size(), reserved ? " exiting" : "");
-        for (Object *o : g_live)
-            logf("leak %s refs=%ld", o->name.c_str(), (long)o->refs);
+        if (pvReserved) LogWithoutLock();
+        LogF("DllMain detach live=%u%s", static_cast<unsigned>(g_setLive.size()),
+             pvReserved ? " exiting" : "");
+        for (const CObject* pObject : g_setLive)
+            LogF("leak %s refs=%ld", pObject->m_strName.c_str(), static_cast<long>(pObject->m_cRefs));
     }
     return TRUE;
 }
-
-} // extern "C"

@@ -1,4 +1,5 @@
-// fakeclr_scenario.h: the scenario file of the fake runtime (what to answer) and its call log.
+// fakeclr_scenario.h: the simulated runtime's scenario (what to answer, read from a file), its call log and
+// the text helpers both use.
 #pragma once
 #include <map>
 #include <string>
@@ -8,67 +9,64 @@
 
 #include <oleauto.h>
 
-namespace fc {
+namespace fakeclr
+{
 
-// How one named call behaves; every field comes from "<Call>.<field> = value" lines.
-struct CallRule {
-    bool hasHr = false;
+// How one named call behaves; every field comes from a "<Call>.<field> = value" line.
+struct CCallRule
+{
+    bool fHasHr = false;
     HRESULT hr = S_OK;
-    int nth = 0;          // 0: every call, else only the n-th call of that name (1-based)
-    int runtime = 0;      // runtime-info calls only: 0 any, else the 1-based runtime index
-    bool nullOut = false; // succeed with a null out pointer
-    bool hasErrorInfo = false;
-    std::wstring errorInfo;   // thread error object's description (SetErrorInfo)
-    int errorInfoSupport = 0; // 0: ISupportErrorInfo says S_OK, 1: no ISupportErrorInfo, 2: it says S_FALSE
-    bool hasQiErrorInfo = false;
-    std::wstring qiErrorInfo; // description offered through QueryInterface(IID_IErrorInfo) on the object
-    bool hasQi = false;
-    HRESULT qi = S_OK; // QueryInterface of the returned object for the interface the launcher needs
-    bool hasFetched = false;
-    ULONG fetched = 0; // Next only
+    int nNth = 0;          // 0: every call, else only the n-th call of that name (from 1)
+    int nRuntime = 0;      // GetVersionString and GetInterface: 0 any, else the n-th runtime of the list
+    bool fNullOut = false; // succeed with a NULL out pointer
+    bool fHasErrorInfo = false;
+    std::wstring strErrorInfo;          // the description of the thread's error object
+    bool fSupportInterface = true;      // the failing object answers QueryInterface(IID_ISupportErrorInfo)
+    HRESULT hrSupportsErrorInfo = S_OK; // what its InterfaceSupportsErrorInfo says
+    bool fHasQiErrorInfo = false;
+    std::wstring strQiErrorInfo; // offered through QueryInterface(IID_IErrorInfo) on the failing object
+    HRESULT hrQi = S_OK; // a failure: the returned object refuses the interface the launcher needs with it
 };
 
-struct Scenario {
-    std::wstring source; // file path, or empty for the default scenario
-    std::vector<std::wstring> runtimes{L"v2.0.50727", L"v4.0.30319"};
-    bool hasCorVersion = false;
-    std::wstring corVersion;
-    std::map<std::string, CallRule> rules;
-    // The "application" behind the entry method.
-    std::wstring entryMethod = L"RunApplicationInAssembly";
-    // entry.result, parsed: the VARIANT type and its value
-    VARTYPE resultVt = VT_I4;
-    LONGLONG resultInt = 0;
-    double resultReal = 0;
-    std::wstring resultText;
-    bool resultNullPtr = false; // dispatch:null / unknown:null
-    bool entryThrows = false;
-    HRESULT entryThrowHr = (HRESULT)0x80131604;
-    std::wstring entryThrowMessage;
-    bool destroySplash = false;
-    bool hasMessageBox = false;
-    std::wstring messageBoxText, messageBoxCaption = L"Corvane";
-    DWORD waitMs = 0;
-    bool hashTree = false;
-    bool requirePe = false;
-    std::vector<std::string> errors; // scenario problems, logged after loading
+struct CScenario
+{
+    CScenario();
+
+    std::wstring strSource; // file path, or empty for the default scenario
+    std::vector<std::wstring> arRuntimes{L"v2.0.50727", L"v4.0.30319"};
+    std::map<std::string, CCallRule> mapRules;
+    // The application behind the entry method.
+    std::wstring strEntryMethod = L"RunApplicationInAssembly";
+    VARIANT vtResult;         // for VT_DISPATCH and VT_UNKNOWN an object is made per call, unless fResultNull
+    bool fResultNull = false; // dispatch:null, unknown:null
+    bool fThrows = false;
+    HRESULT hrThrow = static_cast<HRESULT>(0x80131604);
+    std::wstring strThrowMessage;
+    bool fDestroySplash = false;
+    bool fMessageBox = false;
+    std::wstring strMessageBoxText, strMessageBoxCaption = L"Corvane";
+    bool fHashTree = false;
+    std::vector<std::string> arErrors; // problems of the scenario file, logged after loading
 };
 
-Scenario &scenario();
-void loadScenario(); // reads CORVANE_FAKECLR_SCENARIO; call once
+CScenario& Scenario();
+void LoadScenario(); // reads CORVANE_FAKECLR_SCENARIO and CORVANE_FAKECLR_LOG; call once
 
 // Counts a call of this name and returns its rule when the rule applies to this call, else nullptr.
-const CallRule *ruleFor(const char *call, int runtimeIndex = 0);
+const CCallRule* RuleFor(const char* szCall, int nRuntime = 0);
 
-// Log: one UTF-8 line per call, appended to CORVANE_FAKECLR_LOG and flushed at once.
-void logLine(const std::string &line);
-void logWithoutLock(); // for process exit, when a dead thread may hold the lock
-void logf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string utf8(const wchar_t *s, size_t n);
-std::string quote(const wchar_t *s); // "text" with " and control characters escaped, or null
-std::string quoteBstr(BSTR s);       // the same for a BSTR, using its length
-std::string guidText(REFGUID g);     // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
-std::string hrText(HRESULT hr);      // 0xXXXXXXXX
-std::wstring widen(const std::string &s);
+// Log: one UTF-8 line per call, appended to CORVANE_FAKECLR_LOG and on disk at once.
+void LogF(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
+void LogWithoutLock(); // for process exit, when a dead thread may hold the lock
 
-} // namespace fc
+bool ReadWholeFile(const std::wstring& strPath, std::string& strData);
+std::string Utf8(const wchar_t* sz, size_t cch);
+std::string Utf8(const std::wstring& str);
+std::wstring Widen(const std::string& str);
+std::string Quote(const wchar_t* sz); // "text" with " and control characters escaped, or null
+std::string QuoteBstr(BSTR bs);       // the same for a BSTR, by its length
+std::string GuidText(REFGUID guid);   // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+std::string HrText(HRESULT hr);       // 0xXXXXXXXX
+
+} // namespace fakeclr

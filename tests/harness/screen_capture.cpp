@@ -112,10 +112,16 @@ CGdiCount CountGdiObjects(HANDLE hProcess)
     const size_t c_tableOffset = sizeof(void*) == 8 ? 0xF8 : 0x94;
     void* pTable = nullptr;
     SIZE_T cbRead = 0;
-    if (!ReadProcessMemory(hProcess, reinterpret_cast<BYTE*>(pbi.PebBaseAddress) + c_tableOffset, &pTable,
-                           sizeof(pTable), &cbRead) ||
-        !pTable)
-        return count;
+    BYTE* const pPeb = reinterpret_cast<BYTE*>(pbi.PebBaseAddress);
+    if (!ReadProcessMemory(hProcess, pPeb + c_tableOffset, &pTable, sizeof(pTable), &cbRead)) return count;
+    // Under Wine's WoW64 a 32-bit process has a 64-bit PEB too, the page below the 32-bit one the query
+    // returns, and only that one points at the (64-bit layout) table.
+    BOOL fWow64 = FALSE;
+    UINT64 ullTable = 0;
+    if (!pTable && sizeof(void*) == 4 && IsWow64Process(hProcess, &fWow64) && fWow64 &&
+        ReadProcessMemory(hProcess, pPeb - 0x1000 + 0xF8, &ullTable, sizeof(ullTable), &cbRead))
+        pTable = reinterpret_cast<void*>(static_cast<ULONG_PTR>(ullTable));
+    if (!pTable) return count;
     std::vector<CHandleEntry> entries(c_entries);
     if (!ReadProcessMemory(hProcess, pTable, entries.data(), entries.size() * sizeof(CHandleEntry), &cbRead))
         return count;

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-# Writes the source trees of the test packs, a file that is no container, and (with --rename) a pack
-# whose element name is patched to one no file may carry; the same bytes on every run.
+# Writes the source trees of the test packs, a file that is no container, (with --rename) a pack whose
+# element name is patched to one no file may carry, and (with --damage) a pack cut short or with a broken
+# LZX control block, as an interrupted download or a bad disk leaves it; the same bytes on every run.
 import argparse
 import os
 import shutil
@@ -64,7 +65,24 @@ def main():
     parser.add_argument("--entry-type", help="entry type name")
     parser.add_argument("--rename", nargs=4, metavar=("PACK", "OLD", "NEW", "OUT"),
                         help="copy PACK to OUT with the one directory name OLD replaced by NEW")
+    parser.add_argument("--damage", nargs=3, metavar=("PACK", "HOW", "OUT"),
+                        help="copy PACK to OUT cut to a fraction of its length (HOW 0.5) or with the window "
+                             "size of its LZX control block made invalid (HOW control)")
     args = parser.parse_args()
+
+    if args.damage:
+        pack, how, out = args.damage
+        data = bytearray(open(pack, "rb").read())
+        if how == "control":
+            at = data.find(b"LZXC")
+            if at < 0 or data.count(b"LZXC") != 1:
+                sys.exit("no single LZX control block in %s" % pack)
+            data[at + 12:at + 16] = (0x7F).to_bytes(4, "little")  # window size, in 32 KiB units
+        else:
+            data = data[:int(len(data) * float(how))]
+        with open(out, "wb") as f:
+            f.write(data)
+        return
 
     if args.rename:
         pack, old, new, out = args.rename
