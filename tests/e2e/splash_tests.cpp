@@ -24,7 +24,7 @@ const DWORD c_bindFailureExit = 0x80131700;
 // The application itself shows a box without owner and waits: the splash stays enabled behind it.
 const wchar_t c_applicationBox[] = L"entry.messagebox = The application is starting\n";
 
-// The colours of tests/splash/make_test_images.py.
+// The colours of tests/pictures/make_test_images.py.
 const CRgb c_quadrants[4] = {{220, 40, 40}, {40, 200, 60}, {50, 60, 210}, {230, 210, 40}};
 const CRgb c_secondFrame[4] = {{10, 230, 230}, {240, 20, 240}, {250, 250, 250}, {0, 0, 0}};
 const int c_alphaBands[4] = {255, 192, 64, 0};
@@ -49,7 +49,7 @@ CPicturePixel AlphaBands(int x, int y)
 
 std::wstring Variant(const std::wstring& name)
 {
-    return BuildPath(L"tests\\splash\\Corvane-splash-" + name + L".exe");
+    return BuildPath(L"tests\\pictures\\Corvane-splash-" + name + L".exe");
 }
 
 // The screen colour of a picture pixel put on the window at the constant opacity over a background pixel.

@@ -148,7 +148,7 @@ CPointerImage ReadPointerImage()
         std::wstring(szTemp) + L"corvane-pointer-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
     DeleteFileW(output.c_str());
     std::wstring commandLine = L"/usr/bin/python3 \"" +
-                               UnixPathOf(SourcePath(L"tests\\splash\\read_pointer.py")) + L"\" \"" +
+                               UnixPathOf(SourcePath(L"tests\\pictures\\read_pointer.py")) + L"\" \"" +
                                UnixPathOf(output) + L"\"";
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
