@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 constexpr uint32_t kFrameSize = 0x8000;
 constexpr uint32_t kWindowSize = 0x10000;
@@ -92,4 +92,4 @@ private:
     uint64_t m_acc = 0;
     int m_n = 0;
 };
-} // namespace corvane
+} // namespace corvane_pack

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace corvane
+namespace corvane_pack
 {
 bool CLzxDecoder::Init(uint32_t windowSize)
 {
@@ -204,4 +204,4 @@ bool CLzxDecoder::DecodeFrame(const uint8_t* p, size_t n, uint8_t* out)
     std::memcpy(out, &m_window[frameStart], kFrameSize);
     return true;
 }
-} // namespace corvane
+} // namespace corvane_pack

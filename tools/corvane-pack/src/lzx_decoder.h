@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 class CLzxDecoder
 {
@@ -107,4 +107,4 @@ private:
     const uint8_t* m_end = nullptr;
     std::string m_error;
 };
-} // namespace corvane
+} // namespace corvane_pack

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace corvane
+namespace corvane_pack
 {
 namespace
 {
@@ -122,8 +122,8 @@ CLzxEncoder::CLzxEncoder(const CLzxOptions& opt)
     : m_opt(opt), m_head3(size_t(1) << kHash3Bits), m_head2(size_t(1) << 16), m_smaller(kResetSize),
       m_larger(kResetSize), m_matchIndex(kResetSize + 1), m_nodes(kFrameSize + 1)
 {
-    m_opt.nice = std::max(8, std::min(m_opt.nice, kMaxMatch));
-    m_opt.passes = std::max(1, m_opt.passes);
+    m_opt.nNice = std::max(8, std::min(m_opt.nNice, kMaxMatch));
+    m_opt.nPasses = std::max(1, m_opt.nPasses);
 }
 
 // Inserts pos into the binary tree of the interval and reports matches of strictly increasing length.
@@ -155,7 +155,7 @@ uint32_t CLzxEncoder::FindAt(uint32_t pos, CMatch* pOut)
         pOut[n++] = CMatch{2, static_cast<uint16_t>(pos - cand2)};
         best = 2;
     }
-    int depth = m_opt.depth;
+    int depth = m_opt.nDepth;
     while (node != kNil && pos - node <= kMaxDistance && depth-- > 0)
     {
         const uint8_t* pb = m_data + node;
@@ -302,7 +302,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
             while (len < maxLen && a[len] == b[len])
                 ++len;
             if (len < kMinMatch) continue;
-            if (len >= static_cast<uint32_t>(m_opt.nice))
+            if (len >= static_cast<uint32_t>(m_opt.nNice))
             {
                 relax(i + len, base + matchCost(k, len), i, static_cast<uint16_t>(len), k);
                 longest = std::max(longest, len);
@@ -316,7 +316,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
         if (mEnd > mBegin)
         {
             const CMatch& top = m_matches[mEnd - 1];
-            if (top.len >= m_opt.nice)
+            if (top.len >= m_opt.nNice)
             {
                 const uint32_t f = top.dist + 2u;
                 relax(i + top.len, base + matchCost(SlotOf(f), top.len), i, top.len, f);
@@ -336,7 +336,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
                 }
             }
         }
-        if (longest >= static_cast<uint32_t>(m_opt.nice)) skipUntil = i + longest;
+        if (longest >= static_cast<uint32_t>(m_opt.nNice)) skipUntil = i + longest;
     }
 
     arItems.clear();
@@ -580,7 +580,7 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
     std::memset(&st0, 0, sizeof(st0));
     st0.reps[0] = st0.reps[1] = st0.reps[2] = 1;
 
-    if (m_opt.storeOnly)
+    if (m_opt.bStoreOnly)
     {
         for (int f = 0; f < nFrames; ++f)
         {
@@ -602,12 +602,12 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
     uint32_t reps[3] = {1, 1, 1};
     for (int f = 0; f < nFrames; ++f)
     {
-        if (m_opt.greedySeed)
+        if (m_opt.bGreedySeed)
         {
             GreedyParse(f * kFrameSize, reps, m_arItems[f]);
             ModelFromItems(m_arItems[f], model);
         }
-        for (int pass = 0; pass < m_opt.passes; ++pass)
+        for (int pass = 0; pass < m_opt.nPasses; ++pass)
         {
             Parse(f * kFrameSize, model, reps, m_arItems[f]);
             ModelFromItems(m_arItems[f], model);
@@ -629,7 +629,7 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
         CBitWriter bw(frame);
         if (f == 0) bw.Write(0, 1); // no E8 call translation
         arBlocks.clear();
-        SplitBlocks(items.data(), items.data() + items.size(), st, m_opt.splitDepth, arBlocks);
+        SplitBlocks(items.data(), items.data() + items.size(), st, m_opt.nSplitDepth, arBlocks);
         for (const auto& blk : arBlocks)
             WriteBlock(bw, blk.first, blk.second, trial);
         // Every reader realigns to a 16-bit boundary after each 32 KiB of output.
@@ -652,4 +652,4 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
         arFrameSizes.push_back(static_cast<uint32_t>(frame.size()));
     }
 }
-} // namespace corvane
+} // namespace corvane_pack

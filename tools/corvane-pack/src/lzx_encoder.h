@@ -6,16 +6,16 @@
 #include <cstdint>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 struct CLzxOptions
 {
-    int depth = 32;          // match-finder tree steps per position
-    int nice = 96;           // a match this long is taken without weighing shorter ones
-    int passes = 2;          // parse passes; each later pass prices symbols with the previous pass's codes
-    int splitDepth = 2;      // a frame may be cut into up to 2^splitDepth blocks with their own trees
-    bool greedySeed = false; // first prices from a longest-match parse instead of an optimal pass
-    bool storeOnly = false;  // every frame as an uncompressed block (exercises that path)
+    int nDepth = 32;          // match-finder tree steps per position
+    int nNice = 96;           // a match this long is taken without weighing shorter ones
+    int nPasses = 2;          // parse passes; each later pass prices symbols with the previous pass's codes
+    int nSplitDepth = 2;      // a frame may be cut into up to 2^nSplitDepth blocks with their own trees
+    bool bGreedySeed = false; // first prices from a longest-match parse instead of an optimal pass
+    bool bStoreOnly = false;  // every frame as an uncompressed block (exercises that path)
 };
 
 class CLzxEncoder
@@ -86,4 +86,4 @@ private:
     std::vector<CItem> m_arItems[kResetFrames];
     std::vector<uint8_t> m_scratch;
 };
-} // namespace corvane
+} // namespace corvane_pack

@@ -49,7 +49,7 @@ int main(int argc, char** argv)
     {
         if (arArgs.size() != 2) return Usage();
         std::string err;
-        if (!corvane::ListPack(fs::u8path(arArgs[1]), std::cout, err))
+        if (!corvane_pack::ListPack(fs::u8path(arArgs[1]), std::cout, err))
             return Report({err}, "cannot list the pack");
         return 0;
     }
@@ -57,30 +57,30 @@ int main(int argc, char** argv)
     {
         if (arArgs.size() != 3) return Usage();
         std::vector<std::string> arProblems;
-        if (!corvane::VerifyPack(fs::u8path(arArgs[1]), fs::u8path(arArgs[2]), arProblems))
+        if (!corvane_pack::VerifyPack(fs::u8path(arArgs[1]), fs::u8path(arArgs[2]), arProblems))
             return Report(arProblems, "verify FAILED");
         std::cout << "verify OK: " << arArgs[1] << " matches " << arArgs[2] << '\n';
         return 0;
     }
 
-    corvane::CPackOptions opt;
+    corvane_pack::CPackOptions opt;
     std::vector<std::string> arPositional;
     for (size_t i = 0; i < arArgs.size(); ++i)
     {
         if (arArgs[i] == "--store")
-            opt.store = true;
+            opt.bStore = true;
         else if (arArgs[i] == "--threads" && i + 1 < arArgs.size())
-            opt.threads = std::atoi(arArgs[++i].c_str());
+            opt.nThreads = std::atoi(arArgs[++i].c_str());
         else if (arArgs[i] == "--depth" && i + 1 < arArgs.size()) // encoder tuning knobs
-            opt.lzx.depth = std::atoi(arArgs[++i].c_str());
+            opt.optLzx.nDepth = std::atoi(arArgs[++i].c_str());
         else if (arArgs[i] == "--nice" && i + 1 < arArgs.size())
-            opt.lzx.nice = std::atoi(arArgs[++i].c_str());
+            opt.optLzx.nNice = std::atoi(arArgs[++i].c_str());
         else if (arArgs[i] == "--split-depth" && i + 1 < arArgs.size())
-            opt.lzx.splitDepth = std::atoi(arArgs[++i].c_str());
+            opt.optLzx.nSplitDepth = std::atoi(arArgs[++i].c_str());
         else if (arArgs[i] == "--greedy-seed")
-            opt.lzx.greedySeed = true;
+            opt.optLzx.bGreedySeed = true;
         else if (arArgs[i] == "--passes" && i + 1 < arArgs.size())
-            opt.lzx.passes = std::atoi(arArgs[++i].c_str());
+            opt.optLzx.nPasses = std::atoi(arArgs[++i].c_str());
         else if (arArgs[i].size() > 1 && arArgs[i][0] == '-' && arArgs[i] != "-")
             return Usage();
         else
@@ -93,7 +93,7 @@ int main(int argc, char** argv)
     const bool bTerminal = CORVANE_ISATTY(CORVANE_FILENO(stderr)) != 0;
     bool bShown = false;
     if (bTerminal)
-        opt.progress = [&](uint64_t done, uint64_t total) {
+        opt.fnProgress = [&](uint64_t done, uint64_t total) {
             const auto now = std::chrono::steady_clock::now();
             if (now - lastShown < std::chrono::milliseconds(250) && done != total) return;
             if (now - started < std::chrono::seconds(1)) return;
@@ -104,7 +104,7 @@ int main(int argc, char** argv)
         };
     std::vector<std::string> arProblems;
     const bool bOk =
-        corvane::PackTree(fs::u8path(arPositional[0]), fs::u8path(arPositional[1]), opt, arProblems);
+        corvane_pack::PackTree(fs::u8path(arPositional[0]), fs::u8path(arPositional[1]), opt, arProblems);
     if (bShown) std::fputc('\n', stderr);
     if (!bOk) return Report(arProblems, ("nothing written to " + arPositional[1]).c_str());
     return 0;

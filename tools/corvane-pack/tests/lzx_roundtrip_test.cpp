@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-using namespace corvane;
+using namespace corvane_pack;
 
 namespace
 {
@@ -95,10 +95,10 @@ int main(int argc, char** argv)
         arCases.emplace_back(argv[i], Sample(argv[i], kResetSize));
 
     CLzxOptions optStore;
-    optStore.storeOnly = true;
+    optStore.bStoreOnly = true;
     CLzxOptions optFast;
-    optFast.passes = 1;
-    optFast.depth = 4;
+    optFast.nPasses = 1;
+    optFast.nDepth = 4;
     for (const auto& c : arCases)
     {
         RoundTrip(c.first, c.second, CLzxOptions());
