@@ -47,13 +47,13 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
     m_file.open(pathPack, std::ios::binary);
     if (ec || !m_file)
     {
-        strError = "cannot open " + pathPack.u8string();
+        strError = "cannot open " + pathPack.u8string() + (ec ? ": " + ec.message() : "");
         return false;
     }
     uint8_t h[0x60];
     if (!ReadAt(0, h, sizeof(h)) || std::memcmp(h, "ITSF", 4) != 0 || GetU32(h + 4) != 3)
     {
-        strError = pathPack.u8string() + " is not an ITSF version 3 container";
+        strError = pathPack.u8string() + ": not a pack (no ITSF version 3 header)";
         return false;
     }
     const uint64_t hs1Offset = GetU64(h + 0x48);
@@ -61,7 +61,7 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
     uint8_t itsp[0x54];
     if (!ReadAt(hs1Offset, itsp, sizeof(itsp)) || std::memcmp(itsp, "ITSP", 4) != 0)
     {
-        strError = "directory header missing";
+        strError = pathPack.u8string() + ": directory header missing";
         return false;
     }
     const uint32_t chunkSize = GetU32(itsp + 0x10);
@@ -70,7 +70,7 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
     const uint64_t chunksOffset = hs1Offset + GetU32(itsp + 0x08);
     if (chunkSize < 0x20 || chunkSize > 0x10000 || uint64_t(nChunks) * chunkSize > m_fileSize)
     {
-        strError = "bad directory geometry";
+        strError = pathPack.u8string() + ": bad directory geometry";
         return false;
     }
     std::vector<uint8_t> chunk(chunkSize);
@@ -81,13 +81,13 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
             !ReadAt(chunksOffset + uint64_t(index) * chunkSize, chunk.data(), chunkSize) ||
             std::memcmp(chunk.data(), "PMGL", 4) != 0)
         {
-            strError = "bad listing chunk " + std::to_string(index);
+            strError = pathPack.u8string() + ": bad listing chunk " + std::to_string(index);
             return false;
         }
         const uint32_t free = GetU32(&chunk[4]);
         if (free > chunkSize - 0x14)
         {
-            strError = "bad free space in chunk " + std::to_string(index);
+            strError = pathPack.u8string() + ": bad free space in chunk " + std::to_string(index);
             return false;
         }
         const uint8_t* p = &chunk[0x14];
@@ -99,7 +99,7 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
             uint64_t section = 0;
             if (!ReadEncInt(p, end, nameLen) || nameLen == 0 || nameLen > uint64_t(end - p))
             {
-                strError = "bad entry in chunk " + std::to_string(index);
+                strError = pathPack.u8string() + ": bad entry in chunk " + std::to_string(index);
                 return false;
             }
             e.strName.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(nameLen));
@@ -107,7 +107,7 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
             if (!ReadEncInt(p, end, section) || !ReadEncInt(p, end, e.uOffset) ||
                 !ReadEncInt(p, end, e.cbLength))
             {
-                strError = "bad entry in chunk " + std::to_string(index);
+                strError = pathPack.u8string() + ": bad entry in chunk " + std::to_string(index);
                 return false;
             }
             e.uSection = static_cast<uint32_t>(section);

@@ -250,14 +250,17 @@ bool ScanTree(const fs::path& pathRoot, std::vector<CSourceEntry>& arEntries,
     return arProblems.empty();
 }
 
-bool PackTree(const fs::path& pathSource, const fs::path& pathOutput, const CPackOptions& opt,
-              std::vector<std::string>& arProblems)
+EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, const CPackOptions& opt,
+                     std::vector<std::string>& arProblems)
 {
     std::vector<CSourceEntry> arSource;
-    if (!ScanTree(pathSource, arSource, arProblems)) return false;
-    uint64_t cbTotal = 0;
+    if (!ScanTree(pathSource, arSource, arProblems)) return EPackStatus::SourceRefused;
+    CPackProgress progress;
     for (const CSourceEntry& e : arSource)
-        cbTotal += e.cbSize;
+    {
+        progress.cbTotal += e.cbSize;
+        progress.nFiles += e.bDir ? 0 : 1;
+    }
 
     CTempFiles temps;
     const fs::path pathTmpOut = fs::path(pathOutput).concat(".tmp");
@@ -265,7 +268,11 @@ bool PackTree(const fs::path& pathSource, const fs::path& pathOutput, const CPac
     temps.arPaths = {pathTmpOut, pathTmpData};
     auto fail = [&](const std::string& s) {
         arProblems.push_back(s);
-        return false;
+        return EPackStatus::PackFailed;
+    };
+    auto failSource = [&](const std::string& s) {
+        arProblems.push_back(s);
+        return EPackStatus::SourceRefused;
     };
 
     std::vector<CDirEntry> arDir;
@@ -288,12 +295,12 @@ bool PackTree(const fs::path& pathSource, const fs::path& pathOutput, const CPac
             std::string strError;
             if (opt.bStore)
             {
-                if (!CopyFileInto(data, e.path, e.cbSize, arBuffer, strError)) return fail(strError);
+                if (!CopyFileInto(data, e.path, e.cbSize, arBuffer, strError)) return failSource(strError);
             }
             else
             {
                 std::ifstream in(e.path, std::ios::binary);
-                if (!in) return fail("cannot read " + e.path.u8string() + Reason());
+                if (!in) return failSource("cannot read " + e.path.u8string() + Reason());
                 uint64_t cbRead = 0;
                 while (in)
                 {
@@ -302,13 +309,17 @@ bool PackTree(const fs::path& pathSource, const fs::path& pathOutput, const CPac
                     const size_t n = static_cast<size_t>(in.gcount());
                     stream.Write(arBuffer.data(), n);
                     cbRead += n;
-                    if (opt.fnProgress) opt.fnProgress(uPos + cbRead, cbTotal);
+                    progress.cbDone = uPos + cbRead;
+                    if (opt.fnProgress) opt.fnProgress(progress);
                 }
-                if (in.bad()) return fail("cannot read " + e.path.u8string() + Reason());
-                if (cbRead != e.cbSize) return fail(e.path.u8string() + " changed while it was being packed");
+                if (in.bad()) return failSource("cannot read " + e.path.u8string() + Reason());
+                if (cbRead != e.cbSize)
+                    return failSource(e.path.u8string() + " changed while it was being packed");
             }
             uPos += e.cbSize;
-            if (opt.fnProgress) opt.fnProgress(uPos, cbTotal);
+            progress.cbDone = uPos;
+            ++progress.nFilesDone;
+            if (opt.fnProgress) opt.fnProgress(progress);
             if (!data) return fail("cannot write " + pathTmpData.u8string() + " (disk full?)" + Reason());
         }
         if (!opt.bStore)
@@ -360,13 +371,13 @@ bool PackTree(const fs::path& pathSource, const fs::path& pathOutput, const CPac
     fs::remove(pathTmpData, ec);
     fs::rename(pathTmpOut, pathOutput, ec);
     if (ec) return fail("cannot create " + pathOutput.u8string() + ": " + ec.message());
-    return true;
+    return EPackStatus::Ok;
 }
 
-bool ListPack(const fs::path& pathPack, std::ostream& osOut, std::string& strError)
+EPackStatus ListPack(const fs::path& pathPack, std::ostream& osOut, std::string& strError)
 {
     CItsfReader oReader;
-    if (!oReader.Open(pathPack, strError)) return false;
+    if (!oReader.Open(pathPack, strError)) return EPackStatus::PackFailed;
     uint64_t nFiles = 0, nDirs = 0, cbTotal = 0;
     for (const CDirEntry& e : oReader.Entries())
     {
@@ -379,25 +390,28 @@ bool ListPack(const fs::path& pathPack, std::ostream& osOut, std::string& strErr
         }
         ++nFiles;
         cbTotal += e.cbLength;
-        std::string size = std::to_string(e.cbLength);
-        osOut << std::string(size.size() < 12 ? 12 - size.size() : 0, ' ') << size << "  " << e.strName
-              << '\n';
+        const std::string strSize = std::to_string(e.cbLength);
+        osOut << std::string(strSize.size() < 12 ? 12 - strSize.size() : 0, ' ') << strSize << "  "
+              << e.strName << '\n';
     }
-    osOut << nFiles << " files, " << nDirs << " folders, " << cbTotal << " bytes\n";
-    return true;
+    std::error_code ec;
+    osOut << nFiles << " files, " << nDirs << " folders, " << cbTotal << " bytes; pack "
+          << fs::file_size(pathPack, ec) << " bytes\n";
+    return EPackStatus::Ok;
 }
 
-bool VerifyPack(const fs::path& pathPack, const fs::path& pathSource, std::vector<std::string>& arProblems)
+EPackStatus VerifyPack(const fs::path& pathPack, const fs::path& pathSource,
+                       std::vector<std::string>& arProblems)
 {
     CItsfReader oReader;
     std::string strError;
     if (!oReader.Open(pathPack, strError))
     {
         arProblems.push_back(strError);
-        return false;
+        return EPackStatus::PackFailed;
     }
     std::vector<CSourceEntry> arSource;
-    if (!ScanTree(pathSource, arSource, arProblems)) return false;
+    if (!ScanTree(pathSource, arSource, arProblems)) return EPackStatus::SourceRefused;
     std::map<std::string, const CSourceEntry*> mapSource;
     for (const CSourceEntry& e : arSource)
         mapSource[e.strName] = &e;
@@ -485,12 +499,12 @@ bool VerifyPack(const fs::path& pathPack, const fs::path& pathSource, std::vecto
         return true;
     };
     if (!arSection1.empty() && !oReader.ReadSection1(sink, strError))
-        arProblems.push_back("cannot decode the compressed section: " + strError);
+        arProblems.push_back(pathPack.u8string() + ": cannot decode the compressed section: " + strError);
     for (size_t i = 0; i < arSection1.size(); ++i)
     {
         const CDirEntry& e = *arSection1[i].pEntry;
         if (arBad[i] || e.uOffset + e.cbLength > uPos) arProblems.push_back(e.strName + ": content differs");
     }
-    return arProblems.empty();
+    return arProblems.empty() ? EPackStatus::Ok : EPackStatus::Differs;
 }
 } // namespace corvane_pack

@@ -23,21 +23,40 @@ struct CSourceEntry
 bool ScanTree(const std::filesystem::path& pathRoot, std::vector<CSourceEntry>& arEntries,
               std::vector<std::string>& arProblems);
 
+// Outcome of a command; the value is the process exit code the command line documents.
+enum class EPackStatus
+{
+    Ok = 0,
+    Differs = 1,       // --verify: the pack does not hold the source tree
+    Usage = 2,         // command line not understood
+    SourceRefused = 3, // the source tree cannot be packed as it is, or cannot be read
+    PackFailed = 4,    // the output cannot be written, or the pack cannot be read
+};
+
+struct CPackProgress
+{
+    uint64_t nFilesDone = 0;
+    uint64_t nFiles = 0;
+    uint64_t cbDone = 0;
+    uint64_t cbTotal = 0;
+};
+
 struct CPackOptions
 {
     bool bStore = false; // user files uncompressed in section 0
     int nThreads = 0;    // 0: one per hardware thread
     CLzxOptions optLzx;
-    std::function<void(uint64_t cbDone, uint64_t cbTotal)> fnProgress;
+    std::function<void(const CPackProgress&)> fnProgress;
 };
 
 // Writes OUTPUT through a temporary file beside it; on failure nothing remains under either name.
-bool PackTree(const std::filesystem::path& pathSource, const std::filesystem::path& pathOutput,
-              const CPackOptions& opt, std::vector<std::string>& arProblems);
+EPackStatus PackTree(const std::filesystem::path& pathSource, const std::filesystem::path& pathOutput,
+                     const CPackOptions& opt, std::vector<std::string>& arProblems);
 
-bool ListPack(const std::filesystem::path& pathPack, std::ostream& osOut, std::string& strError);
+// One line per folder and file with its size, then the totals and the pack's own size.
+EPackStatus ListPack(const std::filesystem::path& pathPack, std::ostream& osOut, std::string& strError);
 
-// Every difference goes to arProblems; true only when there is none.
-bool VerifyPack(const std::filesystem::path& pathPack, const std::filesystem::path& pathSource,
-                std::vector<std::string>& arProblems);
+// Every difference goes to arProblems.
+EPackStatus VerifyPack(const std::filesystem::path& pathPack, const std::filesystem::path& pathSource,
+                       std::vector<std::string>& arProblems);
 } // namespace corvane_pack
