@@ -112,12 +112,6 @@ void ModelFromItems(const std::vector<CLzxEncoder::CItem>& arItems, CLzxEncoder:
 }
 } // namespace
 
-const CSlotTables& SlotTables()
-{
-    static const CSlotTables t;
-    return t;
-}
-
 CLzxEncoder::CLzxEncoder(const CLzxOptions& opt)
     : m_opt(opt), m_head3(size_t(1) << kHash3Bits), m_head2(size_t(1) << 16), m_smaller(kResetSize),
       m_larger(kResetSize), m_matchIndex(kResetSize + 1), m_nodes(kFrameSize + 1)
@@ -570,12 +564,30 @@ void CLzxEncoder::WriteStored(std::vector<uint8_t>& out, CBitWriter& bw, uint32_
     PutBytes(out, m_data + frameStart, kFrameSize);
 }
 
+// The header of a reset interval: whether E8 call translation is on, and its size.
+void CLzxEncoder::WriteIntervalHeader(CBitWriter& bw)
+{
+    bw.Write(m_opt.uE8TranslationSize != 0 ? 1 : 0, 1);
+    if (m_opt.uE8TranslationSize != 0)
+    {
+        bw.Write(m_opt.uE8TranslationSize >> 16, 16);
+        bw.Write(m_opt.uE8TranslationSize & 0xFFFF, 16);
+    }
+}
+
 void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint8_t>& out,
                                  std::vector<uint32_t>& arFrameSizes)
 {
     m_data = data;
     m_size = static_cast<uint32_t>(n);
     const int nFrames = static_cast<int>(n / kFrameSize);
+    if (m_opt.uE8TranslationSize != 0)
+    {
+        m_arTranslated.assign(data, data + n);
+        for (int f = 0; f < nFrames; ++f)
+            TranslateE8Frame(&m_arTranslated[f * kFrameSize], f * kFrameSize, m_opt.uE8TranslationSize, true);
+        m_data = m_arTranslated.data();
+    }
     CTreeState st0;
     std::memset(&st0, 0, sizeof(st0));
     st0.reps[0] = st0.reps[1] = st0.reps[2] = 1;
@@ -586,7 +598,7 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
         {
             const size_t before = out.size();
             CBitWriter bw(out);
-            if (f == 0) bw.Write(0, 1); // no E8 call translation
+            if (f == 0) WriteIntervalHeader(bw);
             WriteStored(out, bw, f * kFrameSize, st0);
             arFrameSizes.push_back(static_cast<uint32_t>(out.size() - before));
         }
@@ -598,7 +610,7 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
     FindMatches();
     // Each frame gets its own statistics (PE sections differ a lot); frame 1 starts from frame 0's prices.
     CCostModel model;
-    InitialModel(data, kFrameSize, model);
+    InitialModel(m_data, kFrameSize, model);
     uint32_t reps[3] = {1, 1, 1};
     for (int f = 0; f < nFrames; ++f)
     {
@@ -627,7 +639,7 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
         frame.clear();
         CTreeState trial = st;
         CBitWriter bw(frame);
-        if (f == 0) bw.Write(0, 1); // no E8 call translation
+        if (f == 0) WriteIntervalHeader(bw);
         arBlocks.clear();
         SplitBlocks(items.data(), items.data() + items.size(), st, m_opt.nSplitDepth, arBlocks);
         for (const auto& blk : arBlocks)
@@ -640,7 +652,7 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
         {
             frame.clear();
             CBitWriter bwStored(frame);
-            if (f == 0) bwStored.Write(0, 1);
+            if (f == 0) WriteIntervalHeader(bwStored);
             WriteStored(frame, bwStored, f * kFrameSize, st);
             if (f + 1 < nFrames && std::memcmp(st.reps, trial.reps, sizeof(st.reps)) != 0)
             {

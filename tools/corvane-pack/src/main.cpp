@@ -35,6 +35,8 @@ const char kHelp[] =
     "Options:\n"
     "  --store          keep file content uncompressed (section 0) instead of LZX\n"
     "  --threads N      encode with N threads (default: one per processor); the output does not change\n"
+    "  --no-e8          no E8 call translation (on by default: it makes x86 code smaller, and chmlib,\n"
+    "                   7-Zip and Windows' ITStorage as Wine has it all undo it)\n"
     "  --quiet          no progress line (there is none anyway when stdout or stderr is not a terminal)\n"
     "  --list PACK      print each folder and file of PACK with its size in bytes, then the totals\n"
     "  --verify PACK SOURCE_DIR\n"
@@ -157,6 +159,8 @@ int PackCommand(const std::vector<std::string>& arArgs)
             bQuiet = true;
         else if (strArg == "--greedy-seed")
             opt.optLzx.bGreedySeed = true;
+        else if (strArg == "--no-e8")
+            opt.optLzx.uE8TranslationSize = 0;
         else if (strArg == "--threads")
             bOk = ParseCount(arArgs, i, opt.nThreads);
         else if (strArg == "--depth")

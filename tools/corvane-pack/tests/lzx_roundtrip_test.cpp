@@ -3,9 +3,11 @@
 #include "huffman.h"
 #include "lzx_decoder.h"
 #include "lzx_encoder.h"
+#include "pack_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -70,6 +72,8 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> Cases()
         arSkewed[i] = static_cast<uint8_t>(s * 7 + (rng() % 3 == 0 ? rng() % 2 : 0));
     }
     arCases.emplace_back("skewed", arSkewed);
+    const std::string strE8 = corvane_pack_test::E8Bytes(rng, kResetSize);
+    arCases.emplace_back("E8 placements", std::vector<uint8_t>(strE8.begin(), strE8.end()));
     // Machine code: the kind of content the packs mostly hold.
     std::ifstream in(CORVANE_PE_SAMPLE, std::ios::binary);
     std::vector<uint8_t> arPe(kResetSize, 0);
@@ -85,12 +89,38 @@ TEST(LzxRoundTrip, EveryEncoderMode)
     CLzxOptions optFast;
     optFast.nPasses = 1;
     optFast.nDepth = 4;
+    CLzxOptions optNoE8;
+    optNoE8.uE8TranslationSize = 0;
     for (const auto& c : Cases())
     {
         ExpectRoundTrip(c.first, c.second, CLzxOptions());
         ExpectRoundTrip(c.first + " (1 pass)", c.second, optFast);
         ExpectRoundTrip(c.first + " (stored)", c.second, optStore);
+        ExpectRoundTrip(c.first + " (no E8)", c.second, optNoE8);
     }
+}
+
+// The reason the translation is on: x86 code gets smaller.
+TEST(LzxRoundTrip, E8TranslationShrinksMachineCode)
+{
+    std::ifstream in(CORVANE_PE_SAMPLE, std::ios::binary);
+    std::vector<uint8_t> arPe(8 * kResetSize);
+    ASSERT_TRUE(in.read(reinterpret_cast<char*>(arPe.data()), static_cast<std::streamsize>(arPe.size())));
+    CLzxOptions optNoE8;
+    optNoE8.uE8TranslationSize = 0;
+    size_t cbWith = 0, cbWithout = 0;
+    for (size_t i = 0; i < arPe.size(); i += kResetSize)
+    {
+        std::vector<uint8_t> arOut;
+        std::vector<uint32_t> arSizes;
+        CLzxEncoder(CLzxOptions()).EncodeInterval(&arPe[i], kResetSize, arOut, arSizes);
+        cbWith += arOut.size();
+        arOut.clear();
+        CLzxEncoder(optNoE8).EncodeInterval(&arPe[i], kResetSize, arOut, arSizes);
+        cbWithout += arOut.size();
+    }
+    EXPECT_LT(cbWith, cbWithout);
+    std::printf("PE sample, 512 KiB: %zu bytes with E8 translation, %zu without\n", cbWith, cbWithout);
 }
 
 TEST(LzxRoundTrip, CodeLengthsAreLimitedAndComplete)

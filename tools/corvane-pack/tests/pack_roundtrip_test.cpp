@@ -185,6 +185,34 @@ TEST(PackReaders, Utf8Names)
     ExpectAllReadersGiveBack(pathPack, pathSource, "UTF-8 names");
 }
 
+// E8 call translation: CALL operands at frame ends, in every frame of several reset intervals, at the edges
+// of the translated range and in a last frame cut short; each file alone so its position in the stream is
+// known.
+TEST(PackReaders, E8CallTranslation)
+{
+    std::mt19937 rng(9);
+    const fs::path pathOut = FreshDir("out");
+    for (const size_t cbTail : {0, 1, 7, 12, 100, 32757, 32758, 32767})
+    {
+        const size_t cb = 5 * kFrame + cbTail;
+        const fs::path pathSource = MakeTree(FreshDir("e8-src"), {{"calls.bin", false, E8Bytes(rng, cb)}});
+        PackOk(pathSource, pathOut / "e8.chm");
+        ExpectAllReadersGiveBack(pathOut / "e8.chm", pathSource,
+                                 "E8 placements, " + std::to_string(cb) + " bytes");
+    }
+    // Real machine code, with the translation and without it.
+    const fs::path pathSource =
+        MakeTree(FreshDir("e8-pe"), {{"shell32.dll", false, ReadFile(CORVANE_PE_SAMPLE)},
+                                     {"more/calls.bin", false, E8Bytes(rng, 200000)}});
+    for (const bool bE8 : {true, false})
+    {
+        const fs::path pathPack = pathOut / (bE8 ? "pe.chm" : "pe-no-e8.chm");
+        PackOk(pathSource, pathPack, bE8 ? std::vector<std::string>{} : std::vector<std::string>{"--no-e8"});
+        ExpectAllReadersGiveBack(pathPack, pathSource, bE8 ? "PE with E8" : "PE with --no-e8");
+    }
+    EXPECT_LT(fs::file_size(pathOut / "pe.chm"), fs::file_size(pathOut / "pe-no-e8.chm"));
+}
+
 TEST(PackRefusals, NamesWindowsCannotHold)
 {
     const char* arBad[] = {"con",  "CON.txt",   "aux.tar.gz", "com1", "LPT9.log", "nul",

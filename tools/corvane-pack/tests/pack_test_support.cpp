@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -244,6 +245,34 @@ std::string RandomBytes(std::mt19937& rng, size_t cb)
     std::string str(cb, '\0');
     for (char& ch : str)
         ch = static_cast<char>(rng());
+    return str;
+}
+
+std::string E8Bytes(std::mt19937& rng, size_t cb)
+{
+    const int32_t nSize = 12000000; // the translation size the encoder writes
+    std::string str = RandomBytes(rng, cb);
+    auto put = [&](size_t iAt, int32_t nOperand) {
+        for (size_t k = 0; k < 5 && iAt + k < cb; ++k)
+            str[iAt + k] =
+                static_cast<char>(k == 0 ? 0xE8 : static_cast<uint32_t>(nOperand) >> (8 * (k - 1)));
+    };
+    auto edge = [&](size_t iAt) {
+        const int32_t nPos = static_cast<int32_t>(iAt % 65536);
+        const int32_t arEdges[] = {
+            -nPos - 1,        -nPos,     -nPos + 1, -1,        0,         1,  nSize - nPos - 1, nSize - nPos,
+            nSize - nPos + 1, nSize - 1, nSize,     INT32_MIN, INT32_MAX, 100};
+        return arEdges[rng() % (sizeof(arEdges) / sizeof(arEdges[0]))];
+    };
+    for (size_t i = 0; i + 5 <= cb; i += 5 + rng() % 9)
+        put(i, edge(i));
+    for (size_t uEnd = 32768; uEnd <= cb; uEnd += 32768)
+    {
+        put(uEnd - 10 - rng() % 5, 100 + static_cast<int32_t>(rng() % 1000));
+        put(uEnd - 5 - rng() % 5, 100 + static_cast<int32_t>(rng() % 1000));
+    }
+    for (const size_t iBack : {12, 7, 2})
+        if (cb >= iBack) put(cb - iBack, 16);
     return str;
 }
 

@@ -47,6 +47,12 @@ void WriteFile(const fs::path& path, const std::string& strData);
 std::string TextBytes(std::mt19937& rng, size_t cb);
 std::string RandomBytes(std::mt19937& rng, size_t cb);
 
+// CALL-like data for the E8 translation, as a file packed alone (its stream position is its file position):
+// operands at and around the edges of the translated range for their position within the 64 KiB reset
+// interval, an E8 10 to 14 bytes and 5 to 9 bytes before every frame end, and E8s in the last 12 bytes of
+// the file whose operands run into the zero padding of the last frame.
+std::string E8Bytes(std::mt19937& rng, size_t cb);
+
 struct CTreeSnapshot
 {
     std::set<std::string> setDirs;
