@@ -32,17 +32,14 @@ public:
     {
         std::string strTemplate = (fs::temp_directory_path() / "corvane-pack-test-XXXXXX").string();
         ASSERT_NE(mkdtemp(strTemplate.data()), nullptr);
-        m_path = strTemplate;
+        s_path = strTemplate;
     }
     void TearDown() override
     {
         std::error_code ec;
-        fs::remove_all(m_path, ec);
+        fs::remove_all(s_path, ec);
     }
     static fs::path s_path;
-
-private:
-    fs::path& m_path = s_path;
 };
 fs::path CScratch::s_path;
 const auto* g_pScratch = ::testing::AddGlobalTestEnvironment(new CScratch);
