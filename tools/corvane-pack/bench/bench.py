@@ -126,6 +126,12 @@ def main():
     unpack, unpack_ok = itss_unpack(choice, ours, os.path.join(work, "out-corvane"), src, rels)
     rows.append(("corvane-pack", os.path.getsize(ours), secs, unpack, unpack_ok and ok and walk_ok))
 
+    # The same pack without E8 call translation, to show what the translation gives on PE files.
+    plain = os.path.join(work, "corvane-no-e8.chm")
+    r, secs = timed([a.packer, "--no-e8", src, plain])
+    ok = r.returncode == 0 and sh([a.packer, "--verify", plain, src]).returncode == 0
+    rows.append(("corvane --no-e8", os.path.getsize(plain), secs, None, ok))
+
     flat = os.path.join(work, "flat")
     shutil.rmtree(flat, ignore_errors=True)
     os.makedirs(flat)
@@ -168,10 +174,12 @@ def main():
 
     ref = next((row for row in rows if row[0] == "chmcmd"), None)
     print()
-    print("%-14s %10s %9s %11s %11s %13s %9s" % ("tool", "size MB", "time s", "size/chmcmd", "chmcmd/time",
+    with open("/proc/loadavg") as f:
+        print("machine load (1, 5, 15 min): %s; %d processors" % (" ".join(f.read().split()[:3]), os.cpu_count()))
+    print("%-16s %10s %9s %11s %11s %13s %9s" % ("tool", "size MB", "time s", "size/chmcmd", "chmcmd/time",
                                                   "ITStorage s*", "round trip"))
     for name, size, secs, unpack, ok in rows:
-        print("%-14s %10.2f %9.2f %11s %11s %13s %9s" % (
+        print("%-16s %10.2f %9.2f %11s %11s %13s %9s" % (
             name, size / 1e6, secs,
             "%.3f" % (size / ref[1]) if ref else "-",
             "%.1fx" % (ref[2] / secs) if ref else "-",

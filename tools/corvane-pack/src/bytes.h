@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 inline void PutU16(std::vector<uint8_t>& ar, uint32_t u)
 {
@@ -70,4 +70,4 @@ inline size_t EncIntSize(uint64_t u)
     }
     return n;
 }
-} // namespace corvane
+} // namespace corvane_pack

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <numeric>
 
-namespace corvane
+namespace corvane_pack
 {
 namespace
 {
@@ -116,4 +116,4 @@ bool CHuffmanDecoder::Build(const uint8_t* lens, int n, bool allowEmpty)
     }
     return true;
 }
-} // namespace corvane
+} // namespace corvane_pack

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 // Fills lens[0..n) with code lengths <= maxLen. No used symbol gives all zeros; one used symbol gives it and
 // a neighbour length 1, because every LZX reader rejects an incomplete tree.
@@ -28,4 +28,4 @@ private:
     int m_maxBits = 0;
     std::vector<uint32_t> m_table;
 };
-} // namespace corvane
+} // namespace corvane_pack

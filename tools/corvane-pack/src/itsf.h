@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 constexpr uint32_t kChunkSize = 0x1000;
 constexpr uint32_t kQuickrefDensity = 2; // one quickref every 1 + 2^2 = 5 entries
@@ -26,11 +26,11 @@ extern const char* const kResetTableName;
 
 struct CDirEntry
 {
-    std::string name;
-    uint32_t section = 0;
-    uint64_t offset = 0;
-    uint64_t length = 0;
-    bool IsDir() const { return !name.empty() && name.back() == '/'; }
+    std::string strName;
+    uint32_t uSection = 0;
+    uint64_t uOffset = 0;
+    uint64_t cbLength = 0;
+    bool IsDir() const { return !strName.empty() && strName.back() == '/'; }
 };
 
 // Case-folded byte order that every reader's lookup assumes: ASCII A-Z folded, unsigned bytes, prefix first.
@@ -38,8 +38,8 @@ int CompareNames(const std::string& a, const std::string& b);
 
 struct CLzxSection
 {
-    uint64_t uncompressed = 0;     // true length, before padding to whole frames
-    uint64_t compressed = 0;       // bytes in Content
+    uint64_t cbUncompressed = 0;   // true length, before padding to whole frames
+    uint64_t cbCompressed = 0;     // bytes in Content
     std::vector<uint64_t> arReset; // one offset per frame, then the compressed length
 };
 
@@ -48,11 +48,11 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> BuildMetaFiles(const C
 
 struct CDirectory
 {
-    std::vector<uint8_t> chunks;
+    std::vector<uint8_t> arChunks;
     uint32_t nChunks = 0;
     uint32_t nPmgl = 0;
-    uint32_t depth = 1;
-    int32_t root = -1;
+    uint32_t uDepth = 1;
+    int32_t iRoot = -1;
 };
 
 // arSorted must already be in CompareNames order.
@@ -64,13 +64,13 @@ std::vector<uint8_t> BuildHeaders(const CDirectory& dir, uint64_t section0Size);
 class CItsfReader
 {
 public:
-    bool Open(const std::filesystem::path& path, std::string& err);
+    bool Open(const std::filesystem::path& pathPack, std::string& strError);
     const std::vector<CDirEntry>& Entries() const { return m_arEntries; }
     // Raw bytes of a section-0 range, fed to sink in pieces.
     bool ReadSection0(uint64_t offset, uint64_t length,
-                      const std::function<bool(const uint8_t*, size_t)>& sink, std::string& err);
+                      const std::function<bool(const uint8_t*, size_t)>& sink, std::string& strError);
     // The whole decompressed section 1 (true length), in order, one frame at a time.
-    bool ReadSection1(const std::function<bool(const uint8_t*, size_t)>& sink, std::string& err);
+    bool ReadSection1(const std::function<bool(const uint8_t*, size_t)>& sink, std::string& strError);
     uint64_t Section1Length() const { return m_u; }
 
 private:
@@ -83,4 +83,4 @@ private:
     uint64_t m_u = 0;
     std::vector<CDirEntry> m_arEntries;
 };
-} // namespace corvane
+} // namespace corvane_pack

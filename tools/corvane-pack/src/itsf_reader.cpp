@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace corvane
+namespace corvane_pack
 {
 namespace
 {
@@ -36,24 +36,24 @@ bool CItsfReader::ReadAt(uint64_t offset, void* p, size_t n)
 const CDirEntry* CItsfReader::Find(const std::string& name) const
 {
     for (const CDirEntry& e : m_arEntries)
-        if (e.name == name) return &e;
+        if (e.strName == name) return &e;
     return nullptr;
 }
 
-bool CItsfReader::Open(const std::filesystem::path& path, std::string& err)
+bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strError)
 {
     std::error_code ec;
-    m_fileSize = std::filesystem::file_size(path, ec);
-    m_file.open(path, std::ios::binary);
+    m_fileSize = std::filesystem::file_size(pathPack, ec);
+    m_file.open(pathPack, std::ios::binary);
     if (ec || !m_file)
     {
-        err = "cannot open " + path.u8string();
+        strError = "cannot open " + pathPack.u8string() + (ec ? ": " + ec.message() : "");
         return false;
     }
     uint8_t h[0x60];
     if (!ReadAt(0, h, sizeof(h)) || std::memcmp(h, "ITSF", 4) != 0 || GetU32(h + 4) != 3)
     {
-        err = path.u8string() + " is not an ITSF version 3 container";
+        strError = pathPack.u8string() + ": not a pack (no ITSF version 3 header)";
         return false;
     }
     const uint64_t hs1Offset = GetU64(h + 0x48);
@@ -61,7 +61,7 @@ bool CItsfReader::Open(const std::filesystem::path& path, std::string& err)
     uint8_t itsp[0x54];
     if (!ReadAt(hs1Offset, itsp, sizeof(itsp)) || std::memcmp(itsp, "ITSP", 4) != 0)
     {
-        err = "directory header missing";
+        strError = pathPack.u8string() + ": directory header missing";
         return false;
     }
     const uint32_t chunkSize = GetU32(itsp + 0x10);
@@ -70,7 +70,7 @@ bool CItsfReader::Open(const std::filesystem::path& path, std::string& err)
     const uint64_t chunksOffset = hs1Offset + GetU32(itsp + 0x08);
     if (chunkSize < 0x20 || chunkSize > 0x10000 || uint64_t(nChunks) * chunkSize > m_fileSize)
     {
-        err = "bad directory geometry";
+        strError = pathPack.u8string() + ": bad directory geometry";
         return false;
     }
     std::vector<uint8_t> chunk(chunkSize);
@@ -81,13 +81,13 @@ bool CItsfReader::Open(const std::filesystem::path& path, std::string& err)
             !ReadAt(chunksOffset + uint64_t(index) * chunkSize, chunk.data(), chunkSize) ||
             std::memcmp(chunk.data(), "PMGL", 4) != 0)
         {
-            err = "bad listing chunk " + std::to_string(index);
+            strError = pathPack.u8string() + ": bad listing chunk " + std::to_string(index);
             return false;
         }
         const uint32_t free = GetU32(&chunk[4]);
         if (free > chunkSize - 0x14)
         {
-            err = "bad free space in chunk " + std::to_string(index);
+            strError = pathPack.u8string() + ": bad free space in chunk " + std::to_string(index);
             return false;
         }
         const uint8_t* p = &chunk[0x14];
@@ -99,18 +99,18 @@ bool CItsfReader::Open(const std::filesystem::path& path, std::string& err)
             uint64_t section = 0;
             if (!ReadEncInt(p, end, nameLen) || nameLen == 0 || nameLen > uint64_t(end - p))
             {
-                err = "bad entry in chunk " + std::to_string(index);
+                strError = pathPack.u8string() + ": bad entry in chunk " + std::to_string(index);
                 return false;
             }
-            e.name.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(nameLen));
+            e.strName.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(nameLen));
             p += nameLen;
-            if (!ReadEncInt(p, end, section) || !ReadEncInt(p, end, e.offset) ||
-                !ReadEncInt(p, end, e.length))
+            if (!ReadEncInt(p, end, section) || !ReadEncInt(p, end, e.uOffset) ||
+                !ReadEncInt(p, end, e.cbLength))
             {
-                err = "bad entry in chunk " + std::to_string(index);
+                strError = pathPack.u8string() + ": bad entry in chunk " + std::to_string(index);
                 return false;
             }
-            e.section = static_cast<uint32_t>(section);
+            e.uSection = static_cast<uint32_t>(section);
             m_arEntries.push_back(e);
         }
         index = GetU32(&chunk[0x10]);
@@ -120,14 +120,14 @@ bool CItsfReader::Open(const std::filesystem::path& path, std::string& err)
     if (resetTable)
     {
         uint8_t rt[0x28];
-        if (resetTable->length >= 0x28 && ReadAt(m_contentOffset + resetTable->offset, rt, sizeof(rt)))
+        if (resetTable->cbLength >= 0x28 && ReadAt(m_contentOffset + resetTable->uOffset, rt, sizeof(rt)))
             m_u = GetU64(rt + 0x10);
     }
     return true;
 }
 
 bool CItsfReader::ReadSection0(uint64_t offset, uint64_t length,
-                               const std::function<bool(const uint8_t*, size_t)>& sink, std::string& err)
+                               const std::function<bool(const uint8_t*, size_t)>& sink, std::string& strError)
 {
     std::vector<uint8_t> buf(1 << 20);
     while (length > 0)
@@ -135,7 +135,7 @@ bool CItsfReader::ReadSection0(uint64_t offset, uint64_t length,
         const size_t n = static_cast<size_t>(std::min<uint64_t>(length, buf.size()));
         if (!ReadAt(m_contentOffset + offset, buf.data(), n))
         {
-            err = "section 0 range beyond the end of the file";
+            strError = "section 0 range beyond the end of the file";
             return false;
         }
         if (!sink(buf.data(), n)) return false;
@@ -145,22 +145,22 @@ bool CItsfReader::ReadSection0(uint64_t offset, uint64_t length,
     return true;
 }
 
-bool CItsfReader::ReadSection1(const std::function<bool(const uint8_t*, size_t)>& sink, std::string& err)
+bool CItsfReader::ReadSection1(const std::function<bool(const uint8_t*, size_t)>& sink, std::string& strError)
 {
     const CDirEntry* control = Find(kControlDataName);
     const CDirEntry* reset = Find(kResetTableName);
     const CDirEntry* content = Find(kContentName);
-    if (!control || !reset || !content || control->section || reset->section || content->section)
+    if (!control || !reset || !content || control->uSection || reset->uSection || content->uSection)
     {
-        err = "LZX section meta files missing";
+        strError = "LZX section meta files missing";
         return false;
     }
     uint8_t cd[0x1C] = {0};
-    if (control->length < 0x18 ||
-        !ReadAt(m_contentOffset + control->offset, cd, std::min<uint64_t>(0x1C, control->length)) ||
+    if (control->cbLength < 0x18 ||
+        !ReadAt(m_contentOffset + control->uOffset, cd, std::min<uint64_t>(0x1C, control->cbLength)) ||
         std::memcmp(cd + 4, "LZXC", 4) != 0)
     {
-        err = "bad ControlData";
+        strError = "bad ControlData";
         return false;
     }
     uint64_t resetBytes = GetU32(cd + 0x0C), window = GetU32(cd + 0x10);
@@ -169,10 +169,10 @@ bool CItsfReader::ReadSection1(const std::function<bool(const uint8_t*, size_t)>
         resetBytes *= kFrameSize;
         window *= kFrameSize;
     }
-    std::vector<uint8_t> rt(static_cast<size_t>(std::min<uint64_t>(reset->length, 1 << 24)));
-    if (rt.size() < 0x28 || !ReadAt(m_contentOffset + reset->offset, rt.data(), rt.size()))
+    std::vector<uint8_t> rt(static_cast<size_t>(std::min<uint64_t>(reset->cbLength, 1 << 24)));
+    if (rt.size() < 0x28 || !ReadAt(m_contentOffset + reset->uOffset, rt.data(), rt.size()))
     {
-        err = "bad ResetTable";
+        strError = "bad ResetTable";
         return false;
     }
     const uint32_t nEntries = GetU32(&rt[4]);
@@ -182,15 +182,15 @@ bool CItsfReader::ReadSection1(const std::function<bool(const uint8_t*, size_t)>
     const uint64_t compressed = GetU64(&rt[0x18]);
     const uint64_t nFrames = (u + kFrameSize - 1) / kFrameSize;
     if (entrySize != 8 || uint64_t(tableOffset) + uint64_t(nEntries) * 8 > rt.size() || nEntries < nFrames ||
-        compressed > content->length || resetBytes == 0 || resetBytes % kFrameSize)
+        compressed > content->cbLength || resetBytes == 0 || resetBytes % kFrameSize)
     {
-        err = "bad ResetTable";
+        strError = "bad ResetTable";
         return false;
     }
     CLzxDecoder dec;
     if (!dec.Init(static_cast<uint32_t>(window)))
     {
-        err = dec.Error();
+        strError = dec.Error();
         return false;
     }
     const uint64_t resetFrames = resetBytes / kFrameSize;
@@ -201,19 +201,19 @@ bool CItsfReader::ReadSection1(const std::function<bool(const uint8_t*, size_t)>
         const uint64_t end = f + 1 < nEntries ? GetU64(&rt[tableOffset + 8 * (f + 1)]) : compressed;
         if (end < start || end > compressed)
         {
-            err = "bad ResetTable entry for frame " + std::to_string(f);
+            strError = "bad ResetTable entry for frame " + std::to_string(f);
             return false;
         }
         in.assign(static_cast<size_t>(end - start), 0);
-        if (!ReadAt(m_contentOffset + content->offset + start, in.data(), in.size()))
+        if (!ReadAt(m_contentOffset + content->uOffset + start, in.data(), in.size()))
         {
-            err = "Content shorter than its ResetTable";
+            strError = "Content shorter than its ResetTable";
             return false;
         }
         if (f % resetFrames == 0) dec.Reset();
         if (!dec.DecodeFrame(in.data(), in.size(), out.data()))
         {
-            err = "LZX frame " + std::to_string(f) + ": " + dec.Error();
+            strError = "LZX frame " + std::to_string(f) + ": " + dec.Error();
             return false;
         }
         const size_t n = static_cast<size_t>(std::min<uint64_t>(kFrameSize, u - f * kFrameSize));
@@ -221,4 +221,4 @@ bool CItsfReader::ReadSection1(const std::function<bool(const uint8_t*, size_t)>
     }
     return true;
 }
-} // namespace corvane
+} // namespace corvane_pack

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace corvane
+namespace corvane_pack
 {
 const char* const kNameListName = "::DataSpace/NameList";
 const char* const kContentName = "::DataSpace/Storage/MSCompressed/Content";
@@ -140,7 +140,7 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> BuildMetaFiles(const C
     ar.emplace_back(kControlDataName, v);
 
     v.clear();
-    PutU64(v, lzx.uncompressed);
+    PutU64(v, lzx.cbUncompressed);
     ar.emplace_back(kSpanInfoName, v);
 
     v.clear();
@@ -153,8 +153,8 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> BuildMetaFiles(const C
     PutU32(v, static_cast<uint32_t>(lzx.arReset.size()));
     PutU32(v, 8);
     PutU32(v, 0x28);
-    PutU64(v, lzx.uncompressed);
-    PutU64(v, lzx.compressed);
+    PutU64(v, lzx.cbUncompressed);
+    PutU64(v, lzx.cbCompressed);
     PutU64(v, kFrameSize);
     for (uint64_t off : lzx.arReset)
         PutU64(v, off);
@@ -167,21 +167,21 @@ CDirectory BuildDirectory(const std::vector<CDirEntry>& arSorted)
     CDirectory dir;
     struct CFirst
     {
-        std::string name;
-        uint32_t chunk;
+        std::string strName;
+        uint32_t uChunk;
     };
     std::vector<CFirst> arLevel;
     {
-        CChunkPacker packer(true, dir.chunks);
+        CChunkPacker packer(true, dir.arChunks);
         std::vector<uint8_t> e;
         for (const CDirEntry& de : arSorted)
         {
             e.clear();
-            PutName(e, de.name);
-            PutEncInt(e, de.section);
-            PutEncInt(e, de.offset);
-            PutEncInt(e, de.length);
-            if (packer.Add(e)) arLevel.push_back(CFirst{de.name, packer.Flushed()});
+            PutName(e, de.strName);
+            PutEncInt(e, de.uSection);
+            PutEncInt(e, de.uOffset);
+            PutEncInt(e, de.cbLength);
+            if (packer.Add(e)) arLevel.push_back(CFirst{de.strName, packer.Flushed()});
         }
         packer.Flush();
         dir.nPmgl = packer.Flushed();
@@ -190,7 +190,7 @@ CDirectory BuildDirectory(const std::vector<CDirEntry>& arSorted)
     for (uint32_t i = 0; i < dir.nPmgl; ++i)
     {
         const uint32_t next = i + 1 < dir.nPmgl ? i + 1 : 0xFFFFFFFF;
-        uint8_t* p = &dir.chunks[size_t(i) * kChunkSize + 0x10];
+        uint8_t* p = &dir.arChunks[size_t(i) * kChunkSize + 0x10];
         for (int k = 0; k < 4; ++k)
             p[k] = static_cast<uint8_t>(next >> (8 * k));
     }
@@ -205,15 +205,15 @@ CDirectory BuildDirectory(const std::vector<CDirEntry>& arSorted)
         for (const CFirst& f : arLevel)
         {
             e.clear();
-            PutName(e, f.name);
-            PutEncInt(e, f.chunk);
-            if (packer.Add(e)) arUpper.push_back(CFirst{f.name, nChunks + packer.Flushed()});
+            PutName(e, f.strName);
+            PutEncInt(e, f.uChunk);
+            if (packer.Add(e)) arUpper.push_back(CFirst{f.strName, nChunks + packer.Flushed()});
         }
         packer.Flush();
-        dir.chunks.insert(dir.chunks.end(), levelChunks.begin(), levelChunks.end());
+        dir.arChunks.insert(dir.arChunks.end(), levelChunks.begin(), levelChunks.end());
         nChunks += packer.Flushed();
-        dir.depth++;
-        dir.root = static_cast<int32_t>(nChunks - 1);
+        dir.uDepth++;
+        dir.iRoot = static_cast<int32_t>(nChunks - 1);
         arLevel.swap(arUpper);
     }
     dir.nChunks = nChunks;
@@ -252,8 +252,8 @@ std::vector<uint8_t> BuildHeaders(const CDirectory& dir, uint64_t section0Size)
     PutU32(v, 0x0A);
     PutU32(v, kChunkSize);
     PutU32(v, kQuickrefDensity);
-    PutU32(v, dir.depth);
-    PutU32(v, static_cast<uint32_t>(dir.root));
+    PutU32(v, dir.uDepth);
+    PutU32(v, static_cast<uint32_t>(dir.iRoot));
     PutU32(v, 0);
     PutU32(v, dir.nPmgl - 1);
     PutU32(v, 0xFFFFFFFF);
@@ -264,7 +264,7 @@ std::vector<uint8_t> BuildHeaders(const CDirectory& dir, uint64_t section0Size)
     PutU32(v, 0xFFFFFFFF);
     PutU32(v, 0xFFFFFFFF);
     PutU32(v, 0xFFFFFFFF);
-    PutBytes(v, dir.chunks.data(), dir.chunks.size());
+    PutBytes(v, dir.arChunks.data(), dir.arChunks.size());
     return v;
 }
-} // namespace corvane
+} // namespace corvane_pack

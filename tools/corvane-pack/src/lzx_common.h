@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 constexpr uint32_t kFrameSize = 0x8000;
 constexpr uint32_t kWindowSize = 0x10000;
@@ -21,6 +21,15 @@ constexpr int kMinMatch = 2;
 constexpr int kMaxMatch = 257;
 // chmlib reads one frame into a buffer this large; a bigger compressed frame would overrun it.
 constexpr uint32_t kMaxCompressedFrame = 38912;
+
+// E8 call translation: x86 CALL operands become interval-relative targets, so calls to one function repeat.
+// The size is the one Microsoft's compressors write; no E8 within the last 10 bytes of a frame is touched.
+constexpr uint32_t kE8TranslationSize = 12000000;
+constexpr uint32_t kE8FrameTail = 10;
+
+// Translates (bEncode) or restores the CALL operands of one 32 KiB frame in place; uFramePos is the frame's
+// offset from the start of its reset interval, where every reader restarts the count.
+void TranslateE8Frame(uint8_t* pFrame, uint32_t uFramePos, uint32_t uTranslationSize, bool bEncode);
 
 constexpr int kBlockVerbatim = 1;
 constexpr int kBlockAligned = 2;
@@ -92,4 +101,4 @@ private:
     uint64_t m_acc = 0;
     int m_n = 0;
 };
-} // namespace corvane
+} // namespace corvane_pack

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace corvane
+namespace corvane_pack
 {
 bool CLzxDecoder::Init(uint32_t windowSize)
 {
@@ -119,10 +119,11 @@ bool CLzxDecoder::DecodeFrame(const uint8_t* p, size_t n, uint8_t* out)
         m_raw = p; // an uncompressed block continuing from the previous frame
     if (!m_headerRead)
     {
-        if (m_br.Read(1)) return Fail("E8 call translation is not supported");
+        m_uE8TranslationSize = m_br.Read(1) ? m_br.Read(32) : 0;
         m_headerRead = true;
     }
     const uint32_t frameStart = m_pos;
+    const uint32_t uFramePos = m_sinceReset;
     uint32_t togo = kFrameSize;
     const uint32_t mask = m_windowSize - 1;
     while (togo > 0)
@@ -202,6 +203,7 @@ bool CLzxDecoder::DecodeFrame(const uint8_t* p, size_t n, uint8_t* out)
         if (m_br.Overrun()) return Fail("compressed frame too short");
     }
     std::memcpy(out, &m_window[frameStart], kFrameSize);
+    if (m_uE8TranslationSize != 0) TranslateE8Frame(out, uFramePos, m_uE8TranslationSize, false);
     return true;
 }
-} // namespace corvane
+} // namespace corvane_pack

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 class CLzxDecoder
 {
@@ -102,9 +102,10 @@ private:
     uint32_t m_blockLen = 0;
     uint32_t m_remaining = 0;
     bool m_headerRead = false;
+    uint32_t m_uE8TranslationSize = 0; // from the interval's header; 0: no E8 call translation
     CBitReader m_br;
     const uint8_t* m_raw = nullptr; // inside an uncompressed block
     const uint8_t* m_end = nullptr;
     std::string m_error;
 };
-} // namespace corvane
+} // namespace corvane_pack

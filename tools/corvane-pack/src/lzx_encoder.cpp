@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace corvane
+namespace corvane_pack
 {
 namespace
 {
@@ -112,18 +112,12 @@ void ModelFromItems(const std::vector<CLzxEncoder::CItem>& arItems, CLzxEncoder:
 }
 } // namespace
 
-const CSlotTables& SlotTables()
-{
-    static const CSlotTables t;
-    return t;
-}
-
 CLzxEncoder::CLzxEncoder(const CLzxOptions& opt)
     : m_opt(opt), m_head3(size_t(1) << kHash3Bits), m_head2(size_t(1) << 16), m_smaller(kResetSize),
       m_larger(kResetSize), m_matchIndex(kResetSize + 1), m_nodes(kFrameSize + 1)
 {
-    m_opt.nice = std::max(8, std::min(m_opt.nice, kMaxMatch));
-    m_opt.passes = std::max(1, m_opt.passes);
+    m_opt.nNice = std::max(8, std::min(m_opt.nNice, kMaxMatch));
+    m_opt.nPasses = std::max(1, m_opt.nPasses);
 }
 
 // Inserts pos into the binary tree of the interval and reports matches of strictly increasing length.
@@ -155,7 +149,7 @@ uint32_t CLzxEncoder::FindAt(uint32_t pos, CMatch* pOut)
         pOut[n++] = CMatch{2, static_cast<uint16_t>(pos - cand2)};
         best = 2;
     }
-    int depth = m_opt.depth;
+    int depth = m_opt.nDepth;
     while (node != kNil && pos - node <= kMaxDistance && depth-- > 0)
     {
         const uint8_t* pb = m_data + node;
@@ -302,7 +296,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
             while (len < maxLen && a[len] == b[len])
                 ++len;
             if (len < kMinMatch) continue;
-            if (len >= static_cast<uint32_t>(m_opt.nice))
+            if (len >= static_cast<uint32_t>(m_opt.nNice))
             {
                 relax(i + len, base + matchCost(k, len), i, static_cast<uint16_t>(len), k);
                 longest = std::max(longest, len);
@@ -316,7 +310,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
         if (mEnd > mBegin)
         {
             const CMatch& top = m_matches[mEnd - 1];
-            if (top.len >= m_opt.nice)
+            if (top.len >= m_opt.nNice)
             {
                 const uint32_t f = top.dist + 2u;
                 relax(i + top.len, base + matchCost(SlotOf(f), top.len), i, top.len, f);
@@ -336,7 +330,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
                 }
             }
         }
-        if (longest >= static_cast<uint32_t>(m_opt.nice)) skipUntil = i + longest;
+        if (longest >= static_cast<uint32_t>(m_opt.nNice)) skipUntil = i + longest;
     }
 
     arItems.clear();
@@ -570,23 +564,41 @@ void CLzxEncoder::WriteStored(std::vector<uint8_t>& out, CBitWriter& bw, uint32_
     PutBytes(out, m_data + frameStart, kFrameSize);
 }
 
+// The header of a reset interval: whether E8 call translation is on, and its size.
+void CLzxEncoder::WriteIntervalHeader(CBitWriter& bw)
+{
+    bw.Write(m_opt.uE8TranslationSize != 0 ? 1 : 0, 1);
+    if (m_opt.uE8TranslationSize != 0)
+    {
+        bw.Write(m_opt.uE8TranslationSize >> 16, 16);
+        bw.Write(m_opt.uE8TranslationSize & 0xFFFF, 16);
+    }
+}
+
 void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint8_t>& out,
                                  std::vector<uint32_t>& arFrameSizes)
 {
     m_data = data;
     m_size = static_cast<uint32_t>(n);
     const int nFrames = static_cast<int>(n / kFrameSize);
+    if (m_opt.uE8TranslationSize != 0)
+    {
+        m_arTranslated.assign(data, data + n);
+        for (int f = 0; f < nFrames; ++f)
+            TranslateE8Frame(&m_arTranslated[f * kFrameSize], f * kFrameSize, m_opt.uE8TranslationSize, true);
+        m_data = m_arTranslated.data();
+    }
     CTreeState st0;
     std::memset(&st0, 0, sizeof(st0));
     st0.reps[0] = st0.reps[1] = st0.reps[2] = 1;
 
-    if (m_opt.storeOnly)
+    if (m_opt.bStoreOnly)
     {
         for (int f = 0; f < nFrames; ++f)
         {
             const size_t before = out.size();
             CBitWriter bw(out);
-            if (f == 0) bw.Write(0, 1); // no E8 call translation
+            if (f == 0) WriteIntervalHeader(bw);
             WriteStored(out, bw, f * kFrameSize, st0);
             arFrameSizes.push_back(static_cast<uint32_t>(out.size() - before));
         }
@@ -598,16 +610,16 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
     FindMatches();
     // Each frame gets its own statistics (PE sections differ a lot); frame 1 starts from frame 0's prices.
     CCostModel model;
-    InitialModel(data, kFrameSize, model);
+    InitialModel(m_data, kFrameSize, model);
     uint32_t reps[3] = {1, 1, 1};
     for (int f = 0; f < nFrames; ++f)
     {
-        if (m_opt.greedySeed)
+        if (m_opt.bGreedySeed)
         {
             GreedyParse(f * kFrameSize, reps, m_arItems[f]);
             ModelFromItems(m_arItems[f], model);
         }
-        for (int pass = 0; pass < m_opt.passes; ++pass)
+        for (int pass = 0; pass < m_opt.nPasses; ++pass)
         {
             Parse(f * kFrameSize, model, reps, m_arItems[f]);
             ModelFromItems(m_arItems[f], model);
@@ -627,9 +639,9 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
         frame.clear();
         CTreeState trial = st;
         CBitWriter bw(frame);
-        if (f == 0) bw.Write(0, 1); // no E8 call translation
+        if (f == 0) WriteIntervalHeader(bw);
         arBlocks.clear();
-        SplitBlocks(items.data(), items.data() + items.size(), st, m_opt.splitDepth, arBlocks);
+        SplitBlocks(items.data(), items.data() + items.size(), st, m_opt.nSplitDepth, arBlocks);
         for (const auto& blk : arBlocks)
             WriteBlock(bw, blk.first, blk.second, trial);
         // Every reader realigns to a 16-bit boundary after each 32 KiB of output.
@@ -640,7 +652,7 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
         {
             frame.clear();
             CBitWriter bwStored(frame);
-            if (f == 0) bwStored.Write(0, 1);
+            if (f == 0) WriteIntervalHeader(bwStored);
             WriteStored(frame, bwStored, f * kFrameSize, st);
             if (f + 1 < nFrames && std::memcmp(st.reps, trial.reps, sizeof(st.reps)) != 0)
             {
@@ -652,4 +664,4 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
         arFrameSizes.push_back(static_cast<uint32_t>(frame.size()));
     }
 }
-} // namespace corvane
+} // namespace corvane_pack

@@ -6,16 +6,17 @@
 #include <cstdint>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 struct CLzxOptions
 {
-    int depth = 32;          // match-finder tree steps per position
-    int nice = 96;           // a match this long is taken without weighing shorter ones
-    int passes = 2;          // parse passes; each later pass prices symbols with the previous pass's codes
-    int splitDepth = 2;      // a frame may be cut into up to 2^splitDepth blocks with their own trees
-    bool greedySeed = false; // first prices from a longest-match parse instead of an optimal pass
-    bool storeOnly = false;  // every frame as an uncompressed block (exercises that path)
+    int nDepth = 32;          // match-finder tree steps per position
+    int nNice = 96;           // a match this long is taken without weighing shorter ones
+    int nPasses = 2;          // parse passes; each later pass prices symbols with the previous pass's codes
+    int nSplitDepth = 2;      // a frame may be cut into up to 2^nSplitDepth blocks with their own trees
+    bool bGreedySeed = false; // first prices from a longest-match parse instead of an optimal pass
+    bool bStoreOnly = false;  // every frame as an uncompressed block (exercises that path)
+    uint32_t uE8TranslationSize = kE8TranslationSize; // 0: no E8 call translation
 };
 
 class CLzxEncoder
@@ -64,11 +65,13 @@ private:
                      std::vector<std::pair<const CItem*, const CItem*>>& arOut);
     void WriteBlock(CBitWriter& bw, const CItem* b, const CItem* e, CTreeState& st);
     void WriteStored(std::vector<uint8_t>& out, CBitWriter& bw, uint32_t frameStart, const CTreeState& st);
+    void WriteIntervalHeader(CBitWriter& bw);
     void GreedyParse(uint32_t frameStart, const uint32_t reps[3], std::vector<CItem>& arItems);
     void WriteLengths(CBitWriter& bw, uint8_t* prev, const uint8_t* lens, int first, int last);
 
     CLzxOptions m_opt;
-    const uint8_t* m_data = nullptr;
+    const uint8_t* m_data = nullptr; // the interval as it is compressed (E8 operands translated)
+    std::vector<uint8_t> m_arTranslated;
     uint32_t m_size = 0;
     std::vector<uint32_t> m_head3, m_head2, m_smaller, m_larger;
     std::vector<uint32_t> m_matchIndex;
@@ -86,4 +89,4 @@ private:
     std::vector<CItem> m_arItems[kResetFrames];
     std::vector<uint8_t> m_scratch;
 };
-} // namespace corvane
+} // namespace corvane_pack

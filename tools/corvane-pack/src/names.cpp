@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 namespace
 {
@@ -151,4 +151,4 @@ std::string CaseFoldKey(const std::string& utf8)
         Encode(FoldCodePoint(cp), out);
     return out;
 }
-} // namespace corvane
+} // namespace corvane_pack

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-namespace corvane
+namespace corvane_pack
 {
 // Empty when the component can be a Windows file or folder name; otherwise why not.
 std::string CheckComponent(const std::string& utf8);
@@ -14,4 +14,4 @@ bool IsValidUtf8(const std::string& s);
 
 // Key under which two names collide in a case-insensitive lookup.
 std::string CaseFoldKey(const std::string& utf8);
-} // namespace corvane
+} // namespace corvane_pack

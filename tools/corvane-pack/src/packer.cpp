@@ -15,7 +15,7 @@
 
 namespace fs = std::filesystem;
 
-namespace corvane
+namespace corvane_pack
 {
 namespace
 {
@@ -27,14 +27,14 @@ std::string Reason()
     return errno ? std::string(": ") + std::strerror(errno) : std::string();
 }
 
-bool ScanFolder(const fs::path& dir, const std::string& prefix, std::vector<CSourceEntry>& arEntries,
+bool ScanFolder(const fs::path& pathDir, const std::string& strPrefix, std::vector<CSourceEntry>& arEntries,
                 std::vector<std::string>& arProblems)
 {
     std::error_code ec;
-    fs::directory_iterator it(dir, ec), end;
+    fs::directory_iterator it(pathDir, ec), end;
     if (ec)
     {
-        arProblems.push_back("cannot read folder " + dir.u8string() + ": " + ec.message());
+        arProblems.push_back("cannot read folder " + pathDir.u8string() + ": " + ec.message());
         return false;
     }
     std::vector<fs::path> arChildren;
@@ -45,63 +45,64 @@ bool ScanFolder(const fs::path& dir, const std::string& prefix, std::vector<CSou
     }
     if (ec)
     {
-        arProblems.push_back("cannot read folder " + dir.u8string() + ": " + ec.message());
+        arProblems.push_back("cannot read folder " + pathDir.u8string() + ": " + ec.message());
         return false;
     }
     std::sort(arChildren.begin(), arChildren.end());
     std::map<std::string, std::string> mapFolded;
-    for (const fs::path& child : arChildren)
+    for (const fs::path& pathChild : arChildren)
     {
-        const std::string leaf = child.filename().u8string();
-        const std::string name = prefix + leaf;
-        const std::string why = CheckComponent(leaf);
-        if (!why.empty())
+        const std::string strLeaf = pathChild.filename().u8string();
+        const std::string strName = strPrefix + strLeaf;
+        const std::string strWhy = CheckComponent(strLeaf);
+        if (!strWhy.empty())
         {
-            arProblems.push_back(child.u8string() + ": " + why);
+            arProblems.push_back(pathChild.u8string() + ": " + strWhy);
             continue;
         }
-        if (Utf16Length(name) - 1 > kMaxPathUtf16)
+        if (Utf16Length(strName) - 1 > kMaxPathUtf16)
         {
-            arProblems.push_back(child.u8string() + ": path inside the pack is longer than 259 characters");
+            arProblems.push_back(pathChild.u8string() +
+                                 ": path inside the pack is longer than 259 characters");
             continue;
         }
-        const auto ins = mapFolded.emplace(CaseFoldKey(leaf), leaf);
-        if (!ins.second)
+        const auto itInserted = mapFolded.emplace(CaseFoldKey(strLeaf), strLeaf);
+        if (!itInserted.second)
         {
-            arProblems.push_back(child.u8string() + ": differs only in case from '" + ins.first->second +
-                                 "' in the same folder");
+            arProblems.push_back(pathChild.u8string() + ": differs only in case from '" +
+                                 itInserted.first->second + "' in the same folder");
             continue;
         }
-        const fs::file_status lst = fs::symlink_status(child, ec);
-        const fs::file_status st = fs::status(child, ec);
-        if (ec || !fs::exists(st))
+        const fs::file_status stLink = fs::symlink_status(pathChild, ec);
+        const fs::file_status stTarget = fs::status(pathChild, ec);
+        if (ec || !fs::exists(stTarget))
         {
-            arProblems.push_back("cannot read " + child.u8string() + (ec ? ": " + ec.message() : ""));
+            arProblems.push_back("cannot read " + pathChild.u8string() + (ec ? ": " + ec.message() : ""));
             continue;
         }
-        if (fs::is_directory(st))
+        if (fs::is_directory(stTarget))
         {
             // Following folder links could loop or pack a tree twice.
-            if (fs::is_symlink(lst))
+            if (fs::is_symlink(stLink))
             {
-                arProblems.push_back(child.u8string() + ": symbolic link to a folder is not packed");
+                arProblems.push_back(pathChild.u8string() + ": symbolic link to a folder is not packed");
                 continue;
             }
-            arEntries.push_back(CSourceEntry{name + "/", child, true, 0});
-            ScanFolder(child, name + "/", arEntries, arProblems);
+            arEntries.push_back(CSourceEntry{strName + "/", pathChild, true, 0});
+            ScanFolder(pathChild, strName + "/", arEntries, arProblems);
         }
-        else if (fs::is_regular_file(st))
+        else if (fs::is_regular_file(stTarget))
         {
-            const uint64_t size = fs::file_size(child, ec);
+            const uint64_t size = fs::file_size(pathChild, ec);
             if (ec)
             {
-                arProblems.push_back("cannot read " + child.u8string() + ": " + ec.message());
+                arProblems.push_back("cannot read " + pathChild.u8string() + ": " + ec.message());
                 continue;
             }
-            arEntries.push_back(CSourceEntry{name, child, false, size});
+            arEntries.push_back(CSourceEntry{strName, pathChild, false, size});
         }
         else
-            arProblems.push_back(child.u8string() + ": not a regular file or folder");
+            arProblems.push_back(pathChild.u8string() + ": not a regular file or folder");
     }
     return true;
 }
@@ -112,17 +113,17 @@ class CLzxStream
 public:
     CLzxStream(std::ofstream& out, const CPackOptions& opt) : m_out(out), m_opt(opt)
     {
-        m_nThreads = opt.threads > 0 ? opt.threads : static_cast<int>(std::thread::hardware_concurrency());
+        m_nThreads = opt.nThreads > 0 ? opt.nThreads : static_cast<int>(std::thread::hardware_concurrency());
         m_nThreads = std::max(1, std::min(m_nThreads, 64));
         m_arInput.resize(size_t(m_nThreads) * 4);
         m_arOutput.resize(m_arInput.size());
         m_arFrames.resize(m_arInput.size());
         for (int i = 0; i < m_nThreads; ++i)
-            m_arEncoders.emplace_back(new CLzxEncoder(opt.lzx));
+            m_arEncoders.emplace_back(new CLzxEncoder(opt.optLzx));
     }
     void Write(const uint8_t* p, size_t n)
     {
-        m_section.uncompressed += n;
+        m_section.cbUncompressed += n;
         while (n > 0)
         {
             std::vector<uint8_t>& cur = m_arInput[m_nFull];
@@ -143,7 +144,7 @@ public:
             ++m_nFull;
         }
         Encode();
-        m_section.arReset.push_back(m_section.compressed);
+        m_section.arReset.push_back(m_section.cbCompressed);
         return m_section;
     }
 
@@ -169,8 +170,8 @@ private:
         {
             for (uint32_t f : m_arFrames[i])
             {
-                m_section.arReset.push_back(m_section.compressed);
-                m_section.compressed += f;
+                m_section.arReset.push_back(m_section.cbCompressed);
+                m_section.cbCompressed += f;
             }
             m_out.write(reinterpret_cast<const char*>(m_arOutput[i].data()),
                         static_cast<std::streamsize>(m_arOutput[i].size()));
@@ -201,290 +202,309 @@ struct CTempFiles
     }
 };
 
-bool CopyFileInto(std::ofstream& out, const fs::path& from, uint64_t expected, std::vector<uint8_t>& buf,
-                  std::string& err)
+bool CopyFileInto(std::ofstream& out, const fs::path& pathFrom, uint64_t cbExpected,
+                  std::vector<uint8_t>& arBuffer, std::string& strError)
 {
-    std::ifstream in(from, std::ios::binary);
+    std::ifstream in(pathFrom, std::ios::binary);
     if (!in)
     {
-        err = "cannot read " + from.u8string() + Reason();
+        strError = "cannot read " + pathFrom.u8string() + Reason();
         return false;
     }
-    uint64_t total = 0;
+    uint64_t cbTotal = 0;
     while (in)
     {
-        in.read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(buf.size()));
+        in.read(reinterpret_cast<char*>(arBuffer.data()), static_cast<std::streamsize>(arBuffer.size()));
         const size_t n = static_cast<size_t>(in.gcount());
-        out.write(reinterpret_cast<const char*>(buf.data()), static_cast<std::streamsize>(n));
-        total += n;
+        out.write(reinterpret_cast<const char*>(arBuffer.data()), static_cast<std::streamsize>(n));
+        cbTotal += n;
     }
     if (in.bad())
     {
-        err = "cannot read " + from.u8string() + Reason();
+        strError = "cannot read " + pathFrom.u8string() + Reason();
         return false;
     }
-    if (total != expected)
+    if (cbTotal != cbExpected)
     {
-        err = from.u8string() + " changed while it was being packed";
+        strError = pathFrom.u8string() + " changed while it was being packed";
         return false;
     }
     return true;
 }
 } // namespace
 
-bool ScanTree(const fs::path& root, std::vector<CSourceEntry>& arEntries,
+bool ScanTree(const fs::path& pathRoot, std::vector<CSourceEntry>& arEntries,
               std::vector<std::string>& arProblems)
 {
     std::error_code ec;
-    if (!fs::is_directory(root, ec))
+    if (!fs::is_directory(pathRoot, ec))
     {
-        arProblems.push_back("cannot read source folder " + root.u8string() + ": not a folder");
+        arProblems.push_back("cannot read source folder " + pathRoot.u8string() + ": not a folder");
         return false;
     }
-    arEntries.push_back(CSourceEntry{"/", root, true, 0});
-    ScanFolder(root, "/", arEntries, arProblems);
-    std::sort(arEntries.begin(), arEntries.end(),
-              [](const CSourceEntry& a, const CSourceEntry& b) { return CompareNames(a.name, b.name) < 0; });
+    arEntries.push_back(CSourceEntry{"/", pathRoot, true, 0});
+    ScanFolder(pathRoot, "/", arEntries, arProblems);
+    std::sort(arEntries.begin(), arEntries.end(), [](const CSourceEntry& a, const CSourceEntry& b) {
+        return CompareNames(a.strName, b.strName) < 0;
+    });
     return arProblems.empty();
 }
 
-bool PackTree(const fs::path& source, const fs::path& output, const CPackOptions& opt,
-              std::vector<std::string>& arProblems)
+EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, const CPackOptions& opt,
+                     std::vector<std::string>& arProblems)
 {
     std::vector<CSourceEntry> arSource;
-    if (!ScanTree(source, arSource, arProblems)) return false;
-    uint64_t total = 0;
+    if (!ScanTree(pathSource, arSource, arProblems)) return EPackStatus::SourceRefused;
+    CPackProgress progress;
     for (const CSourceEntry& e : arSource)
-        total += e.size;
+    {
+        progress.cbTotal += e.cbSize;
+        progress.nFiles += e.bDir ? 0 : 1;
+    }
 
     CTempFiles temps;
-    const fs::path tmpOut = fs::path(output).concat(".tmp");
-    const fs::path tmpData = fs::path(output).concat(".tmp-data");
-    temps.arPaths = {tmpOut, tmpData};
+    const fs::path pathTmpOut = fs::path(pathOutput).concat(".tmp");
+    const fs::path pathTmpData = fs::path(pathOutput).concat(".tmp-data");
+    temps.arPaths = {pathTmpOut, pathTmpData};
     auto fail = [&](const std::string& s) {
         arProblems.push_back(s);
-        return false;
+        return EPackStatus::PackFailed;
+    };
+    auto failSource = [&](const std::string& s) {
+        arProblems.push_back(s);
+        return EPackStatus::SourceRefused;
     };
 
     std::vector<CDirEntry> arDir;
-    std::vector<uint8_t> buf(kIoChunk);
+    std::vector<uint8_t> arBuffer(kIoChunk);
     CLzxSection lzx;
     {
         errno = 0;
-        std::ofstream data(tmpData, std::ios::binary | std::ios::trunc);
-        if (!data) return fail("cannot create " + tmpData.u8string() + Reason());
+        std::ofstream data(pathTmpData, std::ios::binary | std::ios::trunc);
+        if (!data) return fail("cannot create " + pathTmpData.u8string() + Reason());
         CLzxStream stream(data, opt);
-        uint64_t pos = 0;
+        uint64_t uPos = 0;
         for (const CSourceEntry& e : arSource)
         {
-            if (e.isDir)
+            if (e.bDir)
             {
-                arDir.push_back(CDirEntry{e.name, 0, 0, 0});
+                arDir.push_back(CDirEntry{e.strName, 0, 0, 0});
                 continue;
             }
-            arDir.push_back(CDirEntry{e.name, opt.store ? 0u : 1u, pos, e.size});
-            std::string err;
-            if (opt.store)
+            arDir.push_back(CDirEntry{e.strName, opt.bStore ? 0u : 1u, uPos, e.cbSize});
+            std::string strError;
+            if (opt.bStore)
             {
-                if (!CopyFileInto(data, e.path, e.size, buf, err)) return fail(err);
+                if (!CopyFileInto(data, e.path, e.cbSize, arBuffer, strError)) return failSource(strError);
             }
             else
             {
                 std::ifstream in(e.path, std::ios::binary);
-                if (!in) return fail("cannot read " + e.path.u8string() + Reason());
-                uint64_t got = 0;
+                if (!in) return failSource("cannot read " + e.path.u8string() + Reason());
+                uint64_t cbRead = 0;
                 while (in)
                 {
-                    in.read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(buf.size()));
+                    in.read(reinterpret_cast<char*>(arBuffer.data()),
+                            static_cast<std::streamsize>(arBuffer.size()));
                     const size_t n = static_cast<size_t>(in.gcount());
-                    stream.Write(buf.data(), n);
-                    got += n;
-                    if (opt.progress) opt.progress(pos + got, total);
+                    stream.Write(arBuffer.data(), n);
+                    cbRead += n;
+                    progress.cbDone = uPos + cbRead;
+                    if (opt.fnProgress) opt.fnProgress(progress);
                 }
-                if (in.bad()) return fail("cannot read " + e.path.u8string() + Reason());
-                if (got != e.size) return fail(e.path.u8string() + " changed while it was being packed");
+                if (in.bad()) return failSource("cannot read " + e.path.u8string() + Reason());
+                if (cbRead != e.cbSize)
+                    return failSource(e.path.u8string() + " changed while it was being packed");
             }
-            pos += e.size;
-            if (opt.progress) opt.progress(pos, total);
-            if (!data) return fail("cannot write " + tmpData.u8string() + " (disk full?)" + Reason());
+            uPos += e.cbSize;
+            progress.cbDone = uPos;
+            ++progress.nFilesDone;
+            if (opt.fnProgress) opt.fnProgress(progress);
+            if (!data) return fail("cannot write " + pathTmpData.u8string() + " (disk full?)" + Reason());
         }
-        if (!opt.store)
+        if (!opt.bStore)
             lzx = stream.Finish();
         else
             lzx.arReset.push_back(0);
         data.close();
-        if (!data) return fail("cannot write " + tmpData.u8string() + " (disk full?)" + Reason());
+        if (!data) return fail("cannot write " + pathTmpData.u8string() + " (disk full?)" + Reason());
     }
 
     // Section 0: the small meta files, then Content (or the stored user files).
     const auto arMeta = BuildMetaFiles(lzx);
-    uint64_t metaSize = 0;
+    uint64_t cbMeta = 0;
     for (const auto& m : arMeta)
     {
-        arDir.push_back(CDirEntry{m.first, 0, metaSize, m.second.size()});
-        metaSize += m.second.size();
+        arDir.push_back(CDirEntry{m.first, 0, cbMeta, m.second.size()});
+        cbMeta += m.second.size();
     }
-    arDir.push_back(CDirEntry{kContentName, 0, metaSize, lzx.compressed});
-    const std::string transformDir =
+    arDir.push_back(CDirEntry{kContentName, 0, cbMeta, lzx.cbCompressed});
+    const std::string strTransformDir =
         "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/";
-    arDir.push_back(CDirEntry{transformDir, 0, 0, 0});
-    arDir.push_back(CDirEntry{transformDir + "InstanceData/", 0, 0, 0});
-    if (opt.store)
+    arDir.push_back(CDirEntry{strTransformDir, 0, 0, 0});
+    arDir.push_back(CDirEntry{strTransformDir + "InstanceData/", 0, 0, 0});
+    if (opt.bStore)
         for (CDirEntry& e : arDir)
-            if (e.name[0] == '/' && !e.IsDir()) e.offset += metaSize;
+            if (e.strName[0] == '/' && !e.IsDir()) e.uOffset += cbMeta;
     std::sort(arDir.begin(), arDir.end(),
-              [](const CDirEntry& a, const CDirEntry& b) { return CompareNames(a.name, b.name) < 0; });
+              [](const CDirEntry& a, const CDirEntry& b) { return CompareNames(a.strName, b.strName) < 0; });
 
     std::error_code ec;
-    const uint64_t dataSize = fs::file_size(tmpData, ec);
-    if (ec) return fail("cannot read back " + tmpData.u8string() + ": " + ec.message());
-    const CDirectory dir = BuildDirectory(arDir);
-    const std::vector<uint8_t> headers = BuildHeaders(dir, metaSize + dataSize);
+    const uint64_t cbData = fs::file_size(pathTmpData, ec);
+    if (ec) return fail("cannot read back " + pathTmpData.u8string() + ": " + ec.message());
+    const CDirectory pathDir = BuildDirectory(arDir);
+    const std::vector<uint8_t> arHeaders = BuildHeaders(pathDir, cbMeta + cbData);
     {
         errno = 0;
-        std::ofstream out(tmpOut, std::ios::binary | std::ios::trunc);
-        if (!out) return fail("cannot create " + tmpOut.u8string() + Reason());
-        out.write(reinterpret_cast<const char*>(headers.data()),
-                  static_cast<std::streamsize>(headers.size()));
+        std::ofstream out(pathTmpOut, std::ios::binary | std::ios::trunc);
+        if (!out) return fail("cannot create " + pathTmpOut.u8string() + Reason());
+        out.write(reinterpret_cast<const char*>(arHeaders.data()),
+                  static_cast<std::streamsize>(arHeaders.size()));
         for (const auto& m : arMeta)
             out.write(reinterpret_cast<const char*>(m.second.data()),
                       static_cast<std::streamsize>(m.second.size()));
-        std::string err;
-        if (!CopyFileInto(out, tmpData, dataSize, buf, err)) return fail(err);
+        std::string strError;
+        if (!CopyFileInto(out, pathTmpData, cbData, arBuffer, strError)) return fail(strError);
         out.close();
-        if (!out) return fail("cannot write " + tmpOut.u8string() + " (disk full?)" + Reason());
+        if (!out) return fail("cannot write " + pathTmpOut.u8string() + " (disk full?)" + Reason());
     }
-    fs::remove(tmpData, ec);
-    fs::rename(tmpOut, output, ec);
-    if (ec) return fail("cannot create " + output.u8string() + ": " + ec.message());
-    return true;
+    fs::remove(pathTmpData, ec);
+    fs::rename(pathTmpOut, pathOutput, ec);
+    if (ec) return fail("cannot create " + pathOutput.u8string() + ": " + ec.message());
+    return EPackStatus::Ok;
 }
 
-bool ListPack(const fs::path& pack, std::ostream& os, std::string& err)
+EPackStatus ListPack(const fs::path& pathPack, std::ostream& osOut, std::string& strError)
 {
-    CItsfReader reader;
-    if (!reader.Open(pack, err)) return false;
-    uint64_t nFiles = 0, nDirs = 0, total = 0;
-    for (const CDirEntry& e : reader.Entries())
+    CItsfReader oReader;
+    if (!oReader.Open(pathPack, strError)) return EPackStatus::PackFailed;
+    uint64_t nFiles = 0, nDirs = 0, cbTotal = 0;
+    for (const CDirEntry& e : oReader.Entries())
     {
-        if (e.name.empty() || e.name[0] != '/') continue;
+        if (e.strName.empty() || e.strName[0] != '/') continue;
         if (e.IsDir())
         {
             ++nDirs;
-            os << "       <dir>  " << e.name << '\n';
+            osOut << "       <dir>  " << e.strName << '\n';
             continue;
         }
         ++nFiles;
-        total += e.length;
-        std::string size = std::to_string(e.length);
-        os << std::string(size.size() < 12 ? 12 - size.size() : 0, ' ') << size << "  " << e.name << '\n';
+        cbTotal += e.cbLength;
+        const std::string strSize = std::to_string(e.cbLength);
+        osOut << std::string(strSize.size() < 12 ? 12 - strSize.size() : 0, ' ') << strSize << "  "
+              << e.strName << '\n';
     }
-    os << nFiles << " files, " << nDirs << " folders, " << total << " bytes\n";
-    return true;
+    std::error_code ec;
+    osOut << nFiles << " files, " << nDirs << " folders, " << cbTotal << " bytes; pack "
+          << fs::file_size(pathPack, ec) << " bytes\n";
+    return EPackStatus::Ok;
 }
 
-bool VerifyPack(const fs::path& pack, const fs::path& source, std::vector<std::string>& arProblems)
+EPackStatus VerifyPack(const fs::path& pathPack, const fs::path& pathSource,
+                       std::vector<std::string>& arProblems)
 {
-    CItsfReader reader;
-    std::string err;
-    if (!reader.Open(pack, err))
+    CItsfReader oReader;
+    std::string strError;
+    if (!oReader.Open(pathPack, strError))
     {
-        arProblems.push_back(err);
-        return false;
+        arProblems.push_back(strError);
+        return EPackStatus::PackFailed;
     }
     std::vector<CSourceEntry> arSource;
-    if (!ScanTree(source, arSource, arProblems)) return false;
+    if (!ScanTree(pathSource, arSource, arProblems)) return EPackStatus::SourceRefused;
     std::map<std::string, const CSourceEntry*> mapSource;
     for (const CSourceEntry& e : arSource)
-        mapSource[e.name] = &e;
+        mapSource[e.strName] = &e;
 
     struct CTarget
     {
-        const CDirEntry* entry;
-        const CSourceEntry* source;
+        const CDirEntry* pEntry;
+        const CSourceEntry* pSource;
     };
     std::vector<CTarget> arSection0, arSection1;
     std::map<std::string, bool> mapSeen;
-    for (const CDirEntry& e : reader.Entries())
+    for (const CDirEntry& e : oReader.Entries())
     {
-        if (e.name.empty() || e.name[0] != '/') continue;
-        const auto it = mapSource.find(e.name);
+        if (e.strName.empty() || e.strName[0] != '/') continue;
+        const auto it = mapSource.find(e.strName);
         if (it == mapSource.end())
         {
-            arProblems.push_back("in the pack but not in the source: " + e.name);
+            arProblems.push_back("in the pack but not in the source: " + e.strName);
             continue;
         }
-        mapSeen[e.name] = true;
+        mapSeen[e.strName] = true;
         if (e.IsDir()) continue;
-        if (e.length != it->second->size)
+        if (e.cbLength != it->second->cbSize)
         {
-            arProblems.push_back(e.name + ": size " + std::to_string(e.length) + " in the pack, " +
-                                 std::to_string(it->second->size) + " in the source");
+            arProblems.push_back(e.strName + ": size " + std::to_string(e.cbLength) + " in the pack, " +
+                                 std::to_string(it->second->cbSize) + " in the source");
             continue;
         }
-        (e.section == 0 ? arSection0 : arSection1).push_back(CTarget{&e, it->second});
+        (e.uSection == 0 ? arSection0 : arSection1).push_back(CTarget{&e, it->second});
     }
     for (const CSourceEntry& e : arSource)
-        if (!mapSeen.count(e.name)) arProblems.push_back("in the source but not in the pack: " + e.name);
+        if (!mapSeen.count(e.strName))
+            arProblems.push_back("in the source but not in the pack: " + e.strName);
 
-    std::vector<uint8_t> buf;
+    std::vector<uint8_t> arBuffer;
     // Compares the next n source bytes of an open file with p.
     auto compare = [&](std::ifstream& in, const uint8_t* p, size_t n) {
-        buf.resize(n);
-        in.read(reinterpret_cast<char*>(buf.data()), static_cast<std::streamsize>(n));
-        return static_cast<size_t>(in.gcount()) == n && std::memcmp(buf.data(), p, n) == 0;
+        arBuffer.resize(n);
+        in.read(reinterpret_cast<char*>(arBuffer.data()), static_cast<std::streamsize>(n));
+        return static_cast<size_t>(in.gcount()) == n && std::memcmp(arBuffer.data(), p, n) == 0;
     };
     for (const CTarget& t : arSection0)
     {
-        std::ifstream in(t.source->path, std::ios::binary);
+        std::ifstream in(t.pSource->path, std::ios::binary);
         bool bSame = true;
-        if (!reader.ReadSection0(
-                t.entry->offset, t.entry->length,
+        if (!oReader.ReadSection0(
+                t.pEntry->uOffset, t.pEntry->cbLength,
                 [&](const uint8_t* p, size_t n) {
                     bSame = bSame && compare(in, p, n);
                     return true;
                 },
-                err))
+                strError))
             bSame = false;
-        if (!bSame) arProblems.push_back(t.entry->name + ": content differs");
+        if (!bSame) arProblems.push_back(t.pEntry->strName + ": content differs");
     }
 
     std::sort(arSection1.begin(), arSection1.end(),
-              [](const CTarget& a, const CTarget& b) { return a.entry->offset < b.entry->offset; });
-    size_t next = 0; // first target not yet finished
-    uint64_t pos = 0;
+              [](const CTarget& a, const CTarget& b) { return a.pEntry->uOffset < b.pEntry->uOffset; });
+    size_t iNext = 0; // first target not yet finished
+    uint64_t uPos = 0;
     std::vector<bool> arBad(arSection1.size(), false);
-    std::unique_ptr<std::ifstream> pIn;
-    size_t openIndex = SIZE_MAX;
+    std::unique_ptr<std::ifstream> pInput;
+    size_t iOpen = SIZE_MAX;
     auto sink = [&](const uint8_t* p, size_t n) {
-        const uint64_t start = pos, end = pos + n;
-        pos = end;
-        for (size_t i = next; i < arSection1.size(); ++i)
+        const uint64_t start = uPos, end = uPos + n;
+        uPos = end;
+        for (size_t i = iNext; i < arSection1.size(); ++i)
         {
-            const CDirEntry& e = *arSection1[i].entry;
-            if (e.offset >= end) break;
-            const uint64_t s = std::max(e.offset, start), f = std::min(e.offset + e.length, end);
+            const CDirEntry& e = *arSection1[i].pEntry;
+            if (e.uOffset >= end) break;
+            const uint64_t s = std::max(e.uOffset, start), f = std::min(e.uOffset + e.cbLength, end);
             if (s < f)
             {
-                if (openIndex != i)
+                if (iOpen != i)
                 {
-                    pIn.reset(new std::ifstream(arSection1[i].source->path, std::ios::binary));
-                    pIn->seekg(static_cast<std::streamoff>(s - e.offset));
-                    openIndex = i;
+                    pInput.reset(new std::ifstream(arSection1[i].pSource->path, std::ios::binary));
+                    pInput->seekg(static_cast<std::streamoff>(s - e.uOffset));
+                    iOpen = i;
                 }
-                if (!arBad[i] && !compare(*pIn, p + (s - start), static_cast<size_t>(f - s))) arBad[i] = true;
+                if (!arBad[i] && !compare(*pInput, p + (s - start), static_cast<size_t>(f - s)))
+                    arBad[i] = true;
             }
-            if (e.offset + e.length <= end && i == next) ++next;
+            if (e.uOffset + e.cbLength <= end && i == iNext) ++iNext;
         }
         return true;
     };
-    if (!arSection1.empty() && !reader.ReadSection1(sink, err))
-        arProblems.push_back("cannot decode the compressed section: " + err);
+    if (!arSection1.empty() && !oReader.ReadSection1(sink, strError))
+        arProblems.push_back(pathPack.u8string() + ": cannot decode the compressed section: " + strError);
     for (size_t i = 0; i < arSection1.size(); ++i)
     {
-        const CDirEntry& e = *arSection1[i].entry;
-        if (arBad[i] || e.offset + e.length > pos) arProblems.push_back(e.name + ": content differs");
+        const CDirEntry& e = *arSection1[i].pEntry;
+        if (arBad[i] || e.uOffset + e.cbLength > uPos) arProblems.push_back(e.strName + ": content differs");
     }
-    return arProblems.empty();
+    return arProblems.empty() ? EPackStatus::Ok : EPackStatus::Differs;
 }
-} // namespace corvane
+} // namespace corvane_pack

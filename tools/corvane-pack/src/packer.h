@@ -9,35 +9,54 @@
 #include <string>
 #include <vector>
 
-namespace corvane
+namespace corvane_pack
 {
 struct CSourceEntry
 {
-    std::string name; // container name: "/dir/" or "/dir/file"
+    std::string strName; // container name: "/dir/" or "/dir/file"
     std::filesystem::path path;
-    bool isDir = false;
-    uint64_t size = 0;
+    bool bDir = false;
+    uint64_t cbSize = 0;
 };
 
 // Walks root; every problem (bad name, case clash, unreadable or special file) goes to arProblems.
-bool ScanTree(const std::filesystem::path& root, std::vector<CSourceEntry>& arEntries,
+bool ScanTree(const std::filesystem::path& pathRoot, std::vector<CSourceEntry>& arEntries,
               std::vector<std::string>& arProblems);
+
+// Outcome of a command; the value is the process exit code the command line documents.
+enum class EPackStatus
+{
+    Ok = 0,
+    Differs = 1,       // --verify: the pack does not hold the source tree
+    Usage = 2,         // command line not understood
+    SourceRefused = 3, // the source tree cannot be packed as it is, or cannot be read
+    PackFailed = 4,    // the output cannot be written, or the pack cannot be read
+};
+
+struct CPackProgress
+{
+    uint64_t nFilesDone = 0;
+    uint64_t nFiles = 0;
+    uint64_t cbDone = 0;
+    uint64_t cbTotal = 0;
+};
 
 struct CPackOptions
 {
-    bool store = false; // user files uncompressed in section 0
-    int threads = 0;    // 0: one per hardware thread
-    CLzxOptions lzx;
-    std::function<void(uint64_t done, uint64_t total)> progress;
+    bool bStore = false; // user files uncompressed in section 0
+    int nThreads = 0;    // 0: one per hardware thread
+    CLzxOptions optLzx;
+    std::function<void(const CPackProgress&)> fnProgress;
 };
 
 // Writes OUTPUT through a temporary file beside it; on failure nothing remains under either name.
-bool PackTree(const std::filesystem::path& source, const std::filesystem::path& output,
-              const CPackOptions& opt, std::vector<std::string>& arProblems);
+EPackStatus PackTree(const std::filesystem::path& pathSource, const std::filesystem::path& pathOutput,
+                     const CPackOptions& opt, std::vector<std::string>& arProblems);
 
-bool ListPack(const std::filesystem::path& pack, std::ostream& os, std::string& err);
+// One line per folder and file with its size, then the totals and the pack's own size.
+EPackStatus ListPack(const std::filesystem::path& pathPack, std::ostream& osOut, std::string& strError);
 
-// Every difference goes to arProblems; true only when there is none.
-bool VerifyPack(const std::filesystem::path& pack, const std::filesystem::path& source,
-                std::vector<std::string>& arProblems);
-} // namespace corvane
+// Every difference goes to arProblems.
+EPackStatus VerifyPack(const std::filesystem::path& pathPack, const std::filesystem::path& pathSource,
+                       std::vector<std::string>& arProblems);
+} // namespace corvane_pack
