@@ -60,7 +60,9 @@ _bstr_t GetContentCacheLockName(const wchar_t* szFolder)
         ullHash *= 1099511628211ull;
     }
     wchar_t szHash[17];
-    swprintf(szHash, 17, L"%016llX", ullHash);
+    for (int n = 15; n >= 0; --n, ullHash >>= 4)
+        szHash[n] = L"0123456789ABCDEF"[ullHash & 0xF];
+    szHash[16] = L'\0';
     return _bstr_t(L"Local\\") + g_szMakerName + L"." + g_szProductName + L".ContentCache." + szHash;
 }
 
