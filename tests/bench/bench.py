@@ -39,9 +39,15 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+LOADS = []
+
+
 def loadavg():
+    """The load averages as /proc/loadavg gives them; the 1-minute figure is kept for the verdict."""
     with open("/proc/loadavg") as f:
-        return " ".join(f.read().split()[:3])
+        fields = f.read().split()[:3]
+    LOADS.append(float(fields[0]))
+    return " ".join(fields)
 
 
 def cmake_cache(flavour, name):
@@ -205,16 +211,26 @@ class Flavour:
 
 
 def pack_rows():
-    """The pack benchmark as it is; its table's corvane-pack and chmcmd lines give size and time."""
-    r = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "corvane-pack", "bench", "bench.py")],
-                       capture_output=True, env=os.environ)
+    """The pack benchmark as it is; its table's corvane-pack and chmcmd lines give size and time. Its
+    ITStorage column gets the walker built here, in this run's prefix and server (make test otherwise
+    writes that choice)."""
+    flavour = "win64" if "win64" in FLAVOURS else FLAVOURS[0]
+    choice = os.path.join(WORK, "itss_walker.txt")
+    with open(choice, "w") as f:
+        f.write("\n".join([os.environ["WINELOADER"], os.path.join(BUILD, flavour, "tests", "bench",
+                                                                 "corvane-bench-walk.exe"),
+                           os.environ["WINEPREFIX"]]) + "\n")
+    r = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "corvane-pack", "bench", "bench.py"),
+                        "--walker-choice", choice], capture_output=True, env=os.environ)
     out = r.stdout.decode(errors="replace")
     print("\n".join("  | " + line for line in out.splitlines()), flush=True)
     found = {}
     for line in out.splitlines():
-        m = re.match(r"^(corvane-pack|chmcmd)\s+([\d.]+)\s+([\d.]+)\s", line)
+        # tool, size MB, time s, size/chmcmd, chmcmd/time, ITStorage s, round trip
+        m = re.match(r"^(corvane-pack|chmcmd)\s+([\d.]+)\s+([\d.]+)\s+([\d.]+)\s+([\d.]+)x\s+\S+\s+(\S+)", line)
         if m:
-            found[m.group(1)] = (float(m.group(2)), float(m.group(3)))
+            found[m.group(1)] = (float(m.group(2)), float(m.group(3)), float(m.group(4)), float(m.group(5)),
+                                 m.group(6))
     return found
 
 
@@ -270,12 +286,13 @@ def main():
         print("pack benchmark (tools/corvane-pack/bench/bench.py):", flush=True)
         found = pack_rows()
         if "corvane-pack" in found and "chmcmd" in found:
-            (ours_mb, ours_s), (ref_mb, ref_s) = found["corvane-pack"], found["chmcmd"]
-            table.append(("Pack size", "host tool", None, None, "chmcmd %.2f MB" % ref_mb,
-                          "%.3f× (%.2f MB)" % (ours_mb / ref_mb, ours_mb), "≤ 0.90×", ours_mb / ref_mb <= 0.90))
+            ours_mb, ours_s, size_ratio, speed, round_trip = found["corvane-pack"]
+            ref_mb, ref_s = found["chmcmd"][:2]
+            table.append(("Pack size (round trip through ITStorage: %s)" % round_trip, "host tool", None, None,
+                          "chmcmd %.2f MB" % ref_mb, "%.3f× (%.2f MB)" % (size_ratio, ours_mb), "≤ 0.90×",
+                          size_ratio <= 0.90))
             table.append(("Pack build time (one run each)", "host tool", ours_s * 1000, None,
-                          "chmcmd %.2f s" % ref_s, "%.1f× faster" % (ref_s / ours_s), "≥ 12×",
-                          ref_s / ours_s >= 12))
+                          "chmcmd %.2f s" % ref_s, "%.1f× faster" % speed, "≥ 12×", speed >= 12))
         else:
             table.append(("Pack size and build time", "host tool", None, None, "chmcmd", "not measured", "", None))
 
@@ -296,8 +313,12 @@ def main():
     for label, text in phases:
         lines += ["", "Phases of one traced start, %s:" % label, "", text]
     lines.append("")
-    lines.append("%d s in all. Figures taken at a load average above 1 on this 2-core machine are upper bounds."
-                 % (time.time() - started))
+    # The benchmark itself keeps about one core busy.
+    busy = max(LOADS) > 1.5
+    lines.append("%d s in all. Highest 1-minute load average seen: %.2f on %d cores (the benchmark itself "
+                 "accounts for about 1): %s" % (time.time() - started, max(LOADS), os.cpu_count(),
+                                                "taken UNDER LOAD, the figures are upper bounds and the differences "
+                                                "noisy." if busy else "a quiet machine."))
     report = "\n".join(lines)
     print(report)
     with open(os.path.join(WORK, "results.md"), "w") as f:
