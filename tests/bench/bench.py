@@ -12,9 +12,9 @@ Environment: BENCH_QUICK=1 (a 40-file corpus, 3 rounds, the 32-bit product only:
 BENCH_ROUNDS=N, BENCH_FLAVOURS="win32 win64", BENCH_PHASES=0 (no phase breakdown), BENCH_PACK=0 (no pack
 rows), JOBS (build parallelism)."""
 import filecmp
-import importlib.util
 import os
 import re
+import runpy
 import shutil
 import statistics
 import subprocess
@@ -58,12 +58,9 @@ def cmake_cache(flavour, name):
     raise SystemExit("%s not in the %s build's cache" % (name, flavour))
 
 
-def load_pack_bench():
-    spec = importlib.util.spec_from_file_location("pack_bench", os.path.join(ROOT, "tools", "corvane-pack",
-                                                                             "bench", "bench.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+def pack_corpus_builder():
+    """build_corpus of the pack benchmark, run as a module of its own (not as a script)."""
+    return runpy.run_path(os.path.join(ROOT, "tools", "corvane-pack", "bench", "bench.py"))["build_corpus"]
 
 
 def replace_if_changed(source, target):
@@ -77,7 +74,7 @@ def prepare_corpus():
     """The pack benchmark's corpus of real PE files plus the demo's entry assembly at the top, so that the
     simulated runtime finds the entry type: the tree the corpus launcher carries."""
     corpus = os.path.join(WORK, "corpus")
-    load_pack_bench().build_corpus(corpus, CORPUS_FILES)
+    pack_corpus_builder()(corpus, CORPUS_FILES)
     entry = cmake_cache(FLAVOURS[0], "CORVANE_ENTRY_ASSEMBLY") + ".dll"
     shutil.copyfile(os.path.join(BUILD, FLAVOURS[0], "demo-content", entry), os.path.join(corpus, entry))
     files = sum(len(names) for _, _, names in os.walk(corpus))
