@@ -1,7 +1,7 @@
 # make run: install what is missing, build, and start Corvane.exe under Wine on the embedded demo
 # (the 32-bit product; FLAVOUR=win64 starts the 64-bit build).
 # make test: install what is missing, build, and run every test.
-# make bench: the benchmarks (pack size and speed against reference tools).
+# make bench: start-up, pack and size figures against baselines of the same run (BENCH_QUICK=1: about a minute).
 BUILD := $(CURDIR)/build
 JOBS ?= 2
 export BUILD
@@ -30,7 +30,7 @@ test: build
 	@bash tests/run-in-wine.sh bash tests/run-tests.sh
 
 bench: build
-	@bash tests/run-in-wine.sh python3 tools/corvane-pack/bench/bench.py
+	@JOBS=$(JOBS) bash tests/run-in-wine.sh python3 tests/bench/bench.py
 
 clean:
 	rm -rf $(BUILD)
