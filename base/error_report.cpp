@@ -5,7 +5,6 @@
 #include "unique_any.h"
 
 #include <cwchar>
-#include <string>
 
 namespace corvane
 {
@@ -45,13 +44,15 @@ _bstr_t GetHresultText(HRESULT hr)
                                    reinterpret_cast<LPWSTR>(szBuffer.Put()), 0, nullptr);
     if (dwChars != 0 && szBuffer.IsValid())
     {
-        std::wstring text(szBuffer.Get());
-        if (text.size() > 1 && text.back() == L'\n')
+        // The system's text ends with a line break that the box does not want; cut it in place.
+        const LPWSTR szText = szBuffer.Get();
+        size_t cch = wcslen(szText);
+        if (cch > 1 && szText[cch - 1] == L'\n')
         {
-            text.pop_back();
-            if (!text.empty() && text.back() == L'\r') text.pop_back();
+            szText[--cch] = L'\0';
+            if (cch > 0 && szText[cch - 1] == L'\r') szText[--cch] = L'\0';
         }
-        return _bstr_t(text.c_str());
+        return _bstr_t(szText);
     }
 
     wchar_t szFallback[32];

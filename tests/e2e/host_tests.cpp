@@ -171,7 +171,10 @@ TEST(HostSuccess, EntryResultBecomesTheExitCode)
 TEST(HostSuccess, ChoosesTheNewestRuntimeWhateverTheEnumerationOrder)
 {
     for (const wchar_t* runtimes : {L"runtime = v4.0.30319\nruntime = v2.0.50727\n",
-                                    L"runtime = v2.0.50727\nruntime = v4.0.30319\nruntime = v1.1.4322\n"})
+                                    L"runtime = v2.0.50727\nruntime = v4.0.30319\nruntime = v1.1.4322\n",
+                                    // more than the list's first allocation holds
+                                    L"runtime = v1.0.3705\nruntime = v2.0.50727\nruntime = v1.1.4322\n"
+                                    L"runtime = v2.0.50727\nruntime = v4.0.30319\nruntime = v3.5\n"})
     {
         CHostRun run(runtimes);
         EXPECT_EQ(run.result.exitCode, 0u) << run.Transcript();
