@@ -2,6 +2,7 @@
 // told the user itself, and its result ends start-up and becomes the exit code.
 #include "base/error_report.h"
 #include "base/product.h"
+#include "base/system_library.h"
 #include "host/app_domain.h"
 #include "host/clr_binding.h"
 #include "requirements/framework_survey.h"
@@ -87,13 +88,7 @@ void InitRequiredVersions(CVersion4& verClrRequired, CVersion4& verNetfxRequired
 // the working folder, must never be loaded in its place. Without it there is no runtime at all.
 HRESULT LoadRuntimeShim(CVersion4 verClrRequired, CVersion4 verNetfxRequired, HMODULE& hmodMscoree)
 {
-    wchar_t szPath[MAX_PATH];
-    const UINT cch = GetSystemDirectoryW(szPath, MAX_PATH);
-    if (cch != 0 && cch < MAX_PATH - 13)
-    {
-        wcscpy(szPath + cch, L"\\mscoree.dll");
-        hmodMscoree = LoadLibraryW(szPath);
-    }
+    hmodMscoree = LoadSystemLibrary(L"mscoree.dll");
     return hmodMscoree ? S_OK
                        : ExplainMissingRuntime(CVersion4(), verClrRequired, verNetfxRequired, E_NOINTERFACE);
 }

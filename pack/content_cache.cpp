@@ -3,8 +3,8 @@
 
 #include "base/error_report.h"
 #include "base/product.h"
+#include "base/system_library.h"
 
-#include <shlobj.h>
 #include <cwchar>
 #include <cwctype>
 
@@ -35,7 +35,10 @@ HRESULT GetProductContentCacheFolder(_bstr_t& bsFolder)
 
 HRESULT CreateCacheFolder(const _bstr_t& bsFolder, const wchar_t* szSentenceStart)
 {
-    const int nResult = SHCreateDirectory(nullptr, bsFolder);
+    // An item of that name already there is what SHCreateDirectory reports as success; asking the file
+    // system first keeps shell32 out of a start whose folders all exist.
+    if (GetFileAttributesW(bsFolder) != INVALID_FILE_ATTRIBUTES) return S_OK;
+    const int nResult = CreateFolderTree(bsFolder);
     if (nResult == ERROR_SUCCESS || nResult == ERROR_FILE_EXISTS || nResult == ERROR_ALREADY_EXISTS)
         return S_OK;
     // The box shows the code as the result code it is; the step ends with it as a failing HRESULT.

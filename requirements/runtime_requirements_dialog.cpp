@@ -3,8 +3,7 @@
 
 #include "base/error_report.h"
 #include "base/product.h"
-
-#include <shellapi.h>
+#include "base/system_library.h"
 
 namespace corvane
 {
@@ -31,7 +30,7 @@ HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxF
     const HWND hwndOwner = GetMessageBoxOwner();
     if (MessageBoxW(hwndOwner, bsText, bsTitle, MB_YESNO | MB_ICONERROR) == IDYES)
     {
-        ShellExecuteW(nullptr, nullptr, g_szFrameworkDownloadUrl, nullptr, nullptr, SW_SHOWDEFAULT);
+        OpenWithShell(g_szFrameworkDownloadUrl, SW_SHOWDEFAULT);
         return E_ABORT;
     }
     if (!fOfferRetry) return E_ABORT;
