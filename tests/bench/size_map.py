@@ -16,14 +16,14 @@ BUILD = os.environ.get("BUILD", os.path.join(ROOT, "build"))
 # Archive members by what brings them in; the first group that matches a member takes it.
 GROUPS = [
     ("resources: icon, splash picture, manifest, version", [".rc.res"]),
-    ("std::wstring (error_report.cpp), std::vector growth (clr_binding.cpp): string code and std exceptions",
+    ("libstdc++'s string code and std exception classes (what std::wstring and std::vector pull in)",
      ["wstring-inst", "functexcept", "snprintf_lite", "bad_array_new", "bad_cast", "bad_typeid", "(stdexcept",
       "cow-stdexcept", "cow-string-inst", "(random", "sso_string", "(string-inst", "rand_s"]),
     ("verbose terminate handler and the C++ demangler", ["vterminate", "cp-demangle", "eh_type.o"]),
     ("MinGW's C99 printf engines and float formatting (libmingwex)", ["libmingwex"]),
     ("thread-safe static guards", ["(guard.o"]),
-    ("exception runtime: unwinder (libgcc_eh), winpthread it needs, typeinfo, eh_*",
-     ["libgcc_eh", "libpthread", "(eh_", "class_type_info", "si_class_type", "pointer_type", "pbase_type",
+    ("exception runtime: unwinder (libgcc_eh), its locks (gthr-win32; winpthread with posix), typeinfo, eh_*",
+     ["libgcc_eh", "libpthread", "gthr-win32", "(eh_", "class_type_info", "si_class_type", "pointer_type", "pbase_type",
       "fundamental_type", "(tinfo", "bad_alloc", "new_handler"]),
     ("product code: libcorvane_core and main.cpp, COM support inlined", ["libcorvane_core", "main.cpp"]),
 ]
