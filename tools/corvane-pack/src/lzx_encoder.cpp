@@ -1,5 +1,5 @@
-// LZX encoder: matches never leave their 32 KiB frame or reach before the interval's reset; each frame is one
-// block.
+// LZX encoder: matches never leave their 32 KiB frame or reach before the interval's reset; blocks end at the
+// interval's end.
 #include "lzx_encoder.h"
 
 #include "bytes.h"
@@ -443,6 +443,7 @@ struct CLzxEncoder::CBlockCodes
 {
     CBlockStats stats;
     uint8_t mainLens[kMainSize], lenLens[kLengthSize], alignedLens[kAlignedSize];
+    uint16_t mainCodes[kMainSize], lenCodes[kLengthSize], alignedCodes[kAlignedSize]; // once written
     bool bAligned = false;
     uint64_t symbolBits = 0;
 };
@@ -503,16 +504,11 @@ void CLzxEncoder::SplitBlocks(const CItem* b, const CItem* e, const CTreeState& 
     arOut.emplace_back(b, e);
 }
 
-void CLzxEncoder::WriteBlock(CBitWriter& bw, const CItem* b, const CItem* e, CTreeState& st)
+void CLzxEncoder::WriteBlockHeader(CBitWriter& bw, CBlockCodes& c, CTreeState& st)
 {
-    const CSlotTables& t = SlotTables();
-    CBlockCodes c;
-    PlanBlock(b, e, c);
-    uint16_t mainCodes[kMainSize], lenCodes[kLengthSize], alignedCodes[kAlignedSize];
-    BuildCanonicalCodes(c.mainLens, kMainSize, mainCodes);
-    BuildCanonicalCodes(c.lenLens, kLengthSize, lenCodes);
-    BuildCanonicalCodes(c.alignedLens, kAlignedSize, alignedCodes);
-
+    BuildCanonicalCodes(c.mainLens, kMainSize, c.mainCodes);
+    BuildCanonicalCodes(c.lenLens, kLengthSize, c.lenCodes);
+    BuildCanonicalCodes(c.alignedLens, kAlignedSize, c.alignedCodes);
     bw.Write(c.bAligned ? kBlockAligned : kBlockVerbatim, 3);
     bw.Write(c.stats.bytes >> 8, 16);
     bw.Write(c.stats.bytes & 0xFF, 8);
@@ -522,30 +518,70 @@ void CLzxEncoder::WriteBlock(CBitWriter& bw, const CItem* b, const CItem* e, CTr
     WriteLengths(bw, st.main, c.mainLens, 0, 256);
     WriteLengths(bw, st.main, c.mainLens, 256, kMainSize);
     WriteLengths(bw, st.len, c.lenLens, 0, kLengthSize);
+}
 
+void CLzxEncoder::WriteItems(CBitWriter& bw, const CItem* b, const CItem* e, const CBlockCodes& c,
+                             CTreeState& st)
+{
+    const CSlotTables& t = SlotTables();
     for (const CItem* it = b; it != e; ++it)
     {
         if (it->len == 0)
         {
-            bw.Write(mainCodes[it->code], c.mainLens[it->code]);
+            bw.Write(c.mainCodes[it->code], c.mainLens[it->code]);
             continue;
         }
         const int slot = SlotOf(it->code);
         const int lh = std::min(it->len - 2, 7);
         const int sym = 256 + slot * 8 + lh;
-        bw.Write(mainCodes[sym], c.mainLens[sym]);
-        if (lh == 7) bw.Write(lenCodes[it->len - 9], c.lenLens[it->len - 9]);
+        bw.Write(c.mainCodes[sym], c.mainLens[sym]);
+        if (lh == 7) bw.Write(c.lenCodes[it->len - 9], c.lenLens[it->len - 9]);
         const int extra = t.extra[slot];
         const uint32_t v = it->code - t.base[slot];
         if (c.bAligned && extra >= 3)
         {
             bw.Write(v >> 3, extra - 3);
-            bw.Write(alignedCodes[v & 7], c.alignedLens[v & 7]);
+            bw.Write(c.alignedCodes[v & 7], c.alignedLens[v & 7]);
         }
         else if (extra > 0)
             bw.Write(v, extra);
         UpdateReps(st.reps, it->code, it->len);
     }
+}
+
+void CLzxEncoder::WriteBlock(CBitWriter& bw, const CItem* b, const CItem* e, CTreeState& st)
+{
+    CBlockCodes c;
+    PlanBlock(b, e, c);
+    WriteBlockHeader(bw, c, st);
+    WriteItems(bw, b, e, c, st);
+}
+
+// Both frames of an interval as one block: one set of trees where the frames' own would cost more. The
+// stream is realigned between the frames, as every reader does after 32 KiB of output. False when a frame
+// would not fit chmlib's buffer or would be larger than stored.
+bool CLzxEncoder::EncodeOneBlock(const CTreeState& st0, std::vector<uint8_t>& buf, uint32_t arSizes[2])
+{
+    m_arAll.assign(m_arItems[0].begin(), m_arItems[0].end());
+    m_arAll.insert(m_arAll.end(), m_arItems[1].begin(), m_arItems[1].end());
+    CBlockCodes c;
+    PlanBlock(m_arAll.data(), m_arAll.data() + m_arAll.size(), c);
+    buf.clear();
+    CBitWriter bw(buf);
+    WriteIntervalHeader(bw);
+    CTreeState st = st0;
+    WriteBlockHeader(bw, c, st);
+    size_t before = 0;
+    for (int f = 0; f < 2; ++f)
+    {
+        const std::vector<CItem>& items = m_arItems[f];
+        WriteItems(bw, items.data(), items.data() + items.size(), c, st);
+        bw.Align();
+        arSizes[f] = static_cast<uint32_t>(buf.size() - before);
+        before = buf.size();
+        if (arSizes[f] >= kStoredFrameSize || arSizes[f] > kMaxCompressedFrame) return false;
+    }
+    return true;
 }
 
 void CLzxEncoder::WriteStored(std::vector<uint8_t>& out, CBitWriter& bw, uint32_t frameStart,
@@ -628,8 +664,26 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
             UpdateReps(reps, it.code, it.len);
     }
 
-    // Each frame: one or more blocks, or an uncompressed block when that is smaller or the compressed frame
-    // would exceed chmlib's per-frame buffer.
+    // Before EncodeFrames, which may parse frame 1 again for other repeated offsets.
+    uint32_t arShared[2];
+    const bool bShared = nFrames == 2 && EncodeOneBlock(st0, m_arShared, arShared);
+    const size_t outStart = out.size(), sizesStart = arFrameSizes.size();
+    EncodeFrames(model, st0, out, arFrameSizes);
+    if (bShared && m_arShared.size() < out.size() - outStart)
+    {
+        out.resize(outStart);
+        out.insert(out.end(), m_arShared.begin(), m_arShared.end());
+        arFrameSizes.resize(sizesStart);
+        arFrameSizes.insert(arFrameSizes.end(), arShared, arShared + 2);
+    }
+}
+
+// Each frame: one or more blocks, or an uncompressed block when that is smaller or the compressed frame would
+// exceed chmlib's per-frame buffer.
+void CLzxEncoder::EncodeFrames(CCostModel& model, const CTreeState& st0, std::vector<uint8_t>& out,
+                               std::vector<uint32_t>& arFrameSizes)
+{
+    const int nFrames = static_cast<int>(m_size / kFrameSize);
     std::vector<uint8_t> frame;
     std::vector<std::pair<const CItem*, const CItem*>> arBlocks;
     CTreeState st = st0;
