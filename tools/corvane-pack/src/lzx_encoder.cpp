@@ -20,6 +20,22 @@ constexpr uint32_t kUnusedCost = 17;
 // Uncompressed block for one frame: header and padding (4 bytes), R0..R2 (12 bytes), the data.
 constexpr uint32_t kStoredFrameSize = kFrameSize + 16;
 
+// Length of the common prefix of a and b, at most limit; eight bytes at a time, as most of the encoder's time
+// goes into comparing.
+inline uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t limit)
+{
+    uint32_t n = 0;
+    for (uint64_t x, y; n + 8 <= limit; n += 8)
+    {
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y) break;
+    }
+    while (n < limit && a[n] == b[n])
+        ++n;
+    return n;
+}
+
 inline uint32_t Hash3(const uint8_t* p)
 {
     const uint32_t v = p[0] | (p[1] << 8) | (p[2] << 16);
@@ -160,9 +176,7 @@ uint32_t CLzxEncoder::FindAt(uint32_t pos, CMatch* pOut)
         uint32_t len = std::min(lenSmaller, lenLarger);
         if (pb[len] == cur[len])
         {
-            while (++len < lenLimit && pb[len] == cur[len])
-            {
-            }
+            len += 1 + MatchLength(pb + len + 1, cur + len + 1, lenLimit - len - 1);
             if (len > best)
             {
                 best = len;
@@ -253,9 +267,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
         if (j + kMinMatch > kFrameSize) return;
         const uint8_t *a = data + frameStart + j, *b = a - dist;
         const uint32_t maxLen2 = std::min<uint32_t>(kMaxMatch, kFrameSize - j);
-        uint32_t len2 = 0;
-        while (len2 < maxLen2 && a[len2] == b[len2])
-            ++len2;
+        const uint32_t len2 = MatchLength(a, b, maxLen2);
         if (len2 < kMinMatch) return;
         relax(j + len2, cost + m.lit[data[frameStart + i + len]] + matchCost(0, len2), i, len, code,
               static_cast<uint16_t>(len2));
@@ -295,10 +307,7 @@ void CLzxEncoder::Parse(uint32_t frameStart, const CCostModel& m, const uint32_t
         {
             const uint32_t d = nd.reps[k];
             if (d > pos || (k > 0 && d == nd.reps[0]) || (k == 2 && d == nd.reps[1])) continue;
-            const uint8_t *a = data + pos, *b = data + pos - d;
-            uint32_t len = 0;
-            while (len < maxLen && a[len] == b[len])
-                ++len;
+            const uint32_t len = MatchLength(data + pos, data + pos - d, maxLen);
             if (len < kMinMatch) continue;
             if (len >= static_cast<uint32_t>(m_opt.nNice))
             {
@@ -366,9 +375,7 @@ void CLzxEncoder::GreedyParse(uint32_t frameStart, const uint32_t reps0[3], std:
         {
             const uint32_t d = reps[k];
             if (d > pos) continue;
-            uint32_t len = 0;
-            while (len < maxLen && m_data[pos + len] == m_data[pos - d + len])
-                ++len;
+            const uint32_t len = MatchLength(m_data + pos, m_data + pos - d, maxLen);
             if (len > bestLen) bestLen = len, bestCode = k;
         }
         const uint32_t mEnd = m_matchIndex[pos + 1];
