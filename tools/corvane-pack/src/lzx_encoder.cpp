@@ -655,7 +655,8 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
     std::fill(m_head3.begin(), m_head3.end(), kNil);
     std::fill(m_head2.begin(), m_head2.end(), kNil);
     FindMatches();
-    // Each frame gets its own statistics (PE sections differ a lot); frame 1 starts from frame 0's prices.
+    // Each frame gets its own statistics (PE sections differ a lot); frame 1 starts from frame 0's prices, frame
+    // 0 from guessed ones, so frame 0 gets one more pass (-0.13% against none, for about 15% more time).
     CCostModel model;
     InitialModel(m_data, kFrameSize, model);
     uint32_t reps[3] = {1, 1, 1};
@@ -666,7 +667,7 @@ void CLzxEncoder::EncodeInterval(const uint8_t* data, size_t n, std::vector<uint
             GreedyParse(f * kFrameSize, reps, m_arItems[f]);
             ModelFromItems(m_arItems[f], model);
         }
-        for (int pass = 0; pass < m_opt.nPasses; ++pass)
+        for (int pass = 0; pass < m_opt.nPasses + (f == 0 ? 1 : 0); ++pass)
         {
             Parse(f * kFrameSize, model, reps, m_arItems[f]);
             ModelFromItems(m_arItems[f], model);
