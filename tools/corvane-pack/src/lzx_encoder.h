@@ -63,7 +63,12 @@ private:
     uint64_t BlockBits(const CItem* b, const CItem* e, const CTreeState& st);
     void SplitBlocks(const CItem* b, const CItem* e, const CTreeState& st, int depth,
                      std::vector<std::pair<const CItem*, const CItem*>>& arOut);
+    void WriteBlockHeader(CBitWriter& bw, CBlockCodes& c, CTreeState& st);
+    void WriteItems(CBitWriter& bw, const CItem* b, const CItem* e, const CBlockCodes& c, CTreeState& st);
     void WriteBlock(CBitWriter& bw, const CItem* b, const CItem* e, CTreeState& st);
+    bool EncodeOneBlock(const CTreeState& st0, std::vector<uint8_t>& buf, uint32_t arSizes[2]);
+    void EncodeFrames(CCostModel& model, const CTreeState& st0, std::vector<uint8_t>& out,
+                      std::vector<uint32_t>& arFrameSizes);
     void WriteStored(std::vector<uint8_t>& out, CBitWriter& bw, uint32_t frameStart, const CTreeState& st);
     void WriteIntervalHeader(CBitWriter& bw);
     void GreedyParse(uint32_t frameStart, const uint32_t reps[3], std::vector<CItem>& arItems);
@@ -87,6 +92,8 @@ private:
     };
     std::vector<CNode> m_nodes;
     std::vector<CItem> m_arItems[kResetFrames];
+    std::vector<CItem> m_arAll; // both frames' items, for one block over the interval
+    std::vector<uint8_t> m_arShared;
     std::vector<uint8_t> m_scratch;
 };
 } // namespace corvane_pack

@@ -46,7 +46,7 @@ const char kHelp[] =
     "Encoder tuning (for experiments; defaults are the measured best):\n"
     "  --depth N        match-finder steps per position (32)\n"
     "  --nice N         a match this long is taken without weighing shorter ones (96)\n"
-    "  --passes N       optimal-parse passes (2)\n"
+    "  --passes N       optimal-parse passes (2; an interval's first frame gets one more)\n"
     "  --split-depth N  a 32 KiB frame may be cut into up to 2^N blocks with their own codes (2)\n"
     "  --greedy-seed    first prices from a longest-match parse\n"
     "\n"
