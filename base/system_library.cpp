@@ -20,9 +20,7 @@ HMODULE GetShellLibrary()
 
 template <class TProc> TProc GetShellExport(const char* szName)
 {
-    const HMODULE hmodShell = GetShellLibrary();
-    return hmodShell ? reinterpret_cast<TProc>(reinterpret_cast<void*>(GetProcAddress(hmodShell, szName)))
-                     : nullptr;
+    return GetModuleExport<TProc>(GetShellLibrary(), szName);
 }
 } // namespace
 
@@ -44,11 +42,8 @@ int CreateFolderTree(const wchar_t* szPath)
 {
     // SHCreateDirectory is exported by ordinal 165 on every supported system, by name only on later ones.
     const auto pfn = GetShellExport<PfnSHCreateDirectory>(MAKEINTRESOURCEA(165));
-    if (!pfn)
-    {
-        const DWORD dwError = GetLastError();
-        return dwError != ERROR_SUCCESS ? static_cast<int>(dwError) : ERROR_PROC_NOT_FOUND;
-    }
+    // A defined code, never the last error: shell32 was loaded (or not) at an earlier call.
+    if (!pfn) return GetShellLibrary() ? ERROR_PROC_NOT_FOUND : ERROR_MOD_NOT_FOUND;
     return pfn(nullptr, szPath);
 }
 

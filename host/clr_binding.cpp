@@ -2,6 +2,7 @@
 #include "clr_binding.h"
 
 #include "base/error_report.h"
+#include "base/system_library.h"
 #include "requirements/runtime_requirements_dialog.h"
 
 #include <objbase.h>
@@ -14,11 +15,6 @@ typedef HRESULT(WINAPI* PfnClrCreateInstance)(REFCLSID clsid, REFIID riid, LPVOI
 typedef HRESULT(WINAPI* PfnGetCorVersion)(LPWSTR pbBuffer, DWORD cchBuffer, DWORD* dwLength);
 typedef HRESULT(WINAPI* PfnCorBindToRuntime)(LPCWSTR pwszVersion, LPCWSTR pwszBuildFlavor, REFCLSID rclsid,
                                              REFIID riid, LPVOID* ppv);
-
-template <class TProc> TProc GetShimExport(HMODULE hmodMscoree, const char* szName)
-{
-    return reinterpret_cast<TProc>(reinterpret_cast<void*>(GetProcAddress(hmodMscoree, szName)));
-}
 
 const wchar_t c_szV4Headline[] =
     L"There were problems loading the Common Language Runtime through v4 interfaces.";
@@ -153,7 +149,7 @@ HRESULT CheckNewestRuntime(CVersion4 verNewest, CVersion4 verClrRequired, CVersi
 HRESULT BindClrV4(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNetfxRequired,
                   CClrBindResult& clrresult)
 {
-    const auto pfnClrCreateInstance = GetShimExport<PfnClrCreateInstance>(hmodMscoree, "CLRCreateInstance");
+    const auto pfnClrCreateInstance = GetModuleExport<PfnClrCreateInstance>(hmodMscoree, "CLRCreateInstance");
     if (!pfnClrCreateInstance) return S_FALSE;
 
     ICLRMetaHostPtr oMetaHost;
@@ -194,7 +190,7 @@ HRESULT BindClrV4(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNe
 HRESULT BindClrV2(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNetfxRequired,
                   CClrBindResult& clrresult)
 {
-    const auto pfnGetCorVersion = GetShimExport<PfnGetCorVersion>(hmodMscoree, "GetCORVersion");
+    const auto pfnGetCorVersion = GetModuleExport<PfnGetCorVersion>(hmodMscoree, "GetCORVersion");
     if (!pfnGetCorVersion) return S_FALSE;
 
     wchar_t szVersion[256] = {};
@@ -208,7 +204,7 @@ HRESULT BindClrV2(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNe
     const CVersion4 dwMaxVersion = CVersion4::ParseVersionString(szVersion);
     RETURN_IF_FAILED(CheckNewestRuntime(dwMaxVersion, verClrRequired, verNetfxRequired));
 
-    const auto pfnCorBindToRuntime = GetShimExport<PfnCorBindToRuntime>(hmodMscoree, "CorBindToRuntime");
+    const auto pfnCorBindToRuntime = GetModuleExport<PfnCorBindToRuntime>(hmodMscoree, "CorBindToRuntime");
     if (!pfnCorBindToRuntime)
         return ReportBindFailure(c_szV2Headline, E_NOINTERFACE, nullptr,
                                  L"MsCorEE is missing the CorBindToRuntime exported function.");

@@ -60,21 +60,16 @@ HRESULT LoadAndRunApplication()
 
 namespace
 {
-template <class TProc> TProc GetKernelExport(const char* szName)
-{
-    return reinterpret_cast<TProc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), szName)));
-}
-
 // Libraries are looked for in the system folder only, never in the executable's or the working folder,
 // where a planted DLL could wait. Both calls are younger than the oldest supported system: look them up.
 void RestrictLibrarySearch()
 {
     typedef BOOL(WINAPI * PfnSetDefaultDllDirectories)(DWORD);
     typedef BOOL(WINAPI * PfnSetDllDirectoryW)(LPCWSTR);
-    if (const auto pfn = GetKernelExport<PfnSetDefaultDllDirectories>("SetDefaultDllDirectories"))
+    const HMODULE hmodKernel = GetModuleHandleW(L"kernel32.dll");
+    if (const auto pfn = GetModuleExport<PfnSetDefaultDllDirectories>(hmodKernel, "SetDefaultDllDirectories"))
         pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (const auto pfn = GetKernelExport<PfnSetDllDirectoryW>("SetDllDirectoryW")) pfn(L"");
+    if (const auto pfn = GetModuleExport<PfnSetDllDirectoryW>(hmodKernel, "SetDllDirectoryW")) pfn(L"");
 }
 
 // The two minimum versions the application demands of the runtime and of the framework.
