@@ -40,6 +40,10 @@ HMODULE LoadSystemLibrary(const wchar_t* szFileName)
 
 int CreateFolderTree(const wchar_t* szPath)
 {
+    // Where the parent is there, as for every subfolder of the walk, CreateDirectoryW makes the same folder;
+    // under Wine it costs several milliseconds less a folder than SHCreateDirectory, which is kept for the
+    // missing parents and for the code of a failure.
+    if (CreateDirectoryW(szPath, nullptr)) return ERROR_SUCCESS;
     // SHCreateDirectory is exported by ordinal 165 on every supported system, by name only on later ones.
     const auto pfn = GetShellExport<PfnSHCreateDirectory>(MAKEINTRESOURCEA(165));
     // A defined code, never the last error: shell32 was loaded (or not) at an earlier call.

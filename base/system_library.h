@@ -19,7 +19,7 @@ template <class TProc> TProc GetModuleExport(HMODULE hmod, const char* szName)
     return hmod ? reinterpret_cast<TProc>(reinterpret_cast<void*>(GetProcAddress(hmod, szName))) : nullptr;
 }
 
-// SHCreateDirectory: the folder and every missing one above it; its codes (ERROR_SUCCESS, or
+// The folder and every missing one above it, with SHCreateDirectory's codes (ERROR_SUCCESS, or
 // ERROR_ALREADY_EXISTS or ERROR_FILE_EXISTS when an item of that name is there, or the failure's).
 int CreateFolderTree(const wchar_t* szPath);
 
