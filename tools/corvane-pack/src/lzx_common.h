@@ -54,15 +54,38 @@ struct CSlotTables
 };
 const CSlotTables& SlotTables();
 
+// Indexes of the lowest and the highest set bit of a non-zero word, in one instruction where the compiler
+// has one: the parse asks for them for every match it weighs.
+inline int LowestBit(uint64_t x)
+{
+#if defined(__GNUC__)
+    return __builtin_ctzll(x);
+#else
+    int n = 0;
+    for (; (x & 1) == 0; x >>= 1)
+        ++n;
+    return n;
+#endif
+}
+
+inline int HighestBit(uint32_t x)
+{
+#if defined(__GNUC__)
+    return 31 - __builtin_clz(x);
+#else
+    int n = 0;
+    while (x >>= 1)
+        ++n;
+    return n;
+#endif
+}
+
 // Slot of a formatted offset (distance + 2, or 0..2 for the repeated offsets): from slot 4 on, two slots per
 // power of two, told apart by the bit below the top one.
 inline int SlotOf(uint32_t formatted)
 {
     if (formatted < 4) return static_cast<int>(formatted);
-    // Index of the top bit by halving, not bit by bit: the parse asks this for every match it weighs.
-    int top = 0;
-    for (int step = 16; step > 0; step /= 2)
-        if (formatted >> (top + step)) top += step;
+    const int top = HighestBit(formatted);
     return 2 * top + static_cast<int>((formatted >> (top - 1)) & 1);
 }
 

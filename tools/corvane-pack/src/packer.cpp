@@ -6,6 +6,7 @@
 #include "names.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -115,7 +116,7 @@ public:
     {
         m_nThreads = opt.nThreads > 0 ? opt.nThreads : static_cast<int>(std::thread::hardware_concurrency());
         m_nThreads = std::max(1, std::min(m_nThreads, 64));
-        m_arInput.resize(size_t(m_nThreads) * 4);
+        m_arInput.resize(size_t(m_nThreads) * 16);
         m_arOutput.resize(m_arInput.size());
         m_arFrames.resize(m_arInput.size());
         for (int i = 0; i < m_nThreads; ++i)
@@ -151,9 +152,12 @@ public:
 private:
     void Encode()
     {
+        // Intervals are taken in turn as threads come free, as they differ a lot in cost (code against
+        // zeros); each result goes to the interval's own slot, so the output does not depend on the order.
         std::vector<std::thread> arThreads;
-        auto work = [this](int t) {
-            for (size_t i = t; i < m_nFull; i += m_nThreads)
+        std::atomic<size_t> next(0);
+        auto work = [this, &next](int t) {
+            for (size_t i; (i = next++) < m_nFull;)
             {
                 m_arOutput[i].clear();
                 m_arFrames[i].clear();
