@@ -8,12 +8,12 @@ under the persistent Wine server of tests/run-in-wine.sh; best of BENCH_ROUNDS, 
 short starts BENCH_REPEAT times a round. Floors beside them, taken in the same rounds: the splash screen
 alone (the product's own first steps, corvane-bench-splash), the splash followed by the creation of the
 ITStorage object (corvane-bench-splash --storage), and ITStorage's enumeration of the corpus with one
-attribute query per file (corvane-bench-stat). Pack figures: tools/corvane-pack/bench/bench.py, run as it is. Exe size: the launcher
-variant built without a pack (tests/packs).
+attribute query per file (corvane-bench-stat). Pack figures: tools/corvane-pack/bench/bench.py, run as
+it is. Exe size: the launcher variant built without a pack (tests/packs).
 
 Environment: BENCH_QUICK=1 (a 40-file corpus, 3 rounds, the 32-bit product only: about a minute),
-BENCH_ROUNDS=N, BENCH_REPEAT=N (4; 1 with BENCH_QUICK), BENCH_FLAVOURS="win32 win64", BENCH_PHASES=0 (no phase breakdown), BENCH_PACK=0 (no pack
-rows), JOBS (build parallelism)."""
+BENCH_ROUNDS=N (8), BENCH_REPEAT=N (4; 1 with BENCH_QUICK), BENCH_FLAVOURS="win32 win64", BENCH_PHASES=0
+(no phase breakdown), BENCH_PACK=0 (no pack rows), JOBS (build parallelism)."""
 import filecmp
 import os
 import re
@@ -29,7 +29,7 @@ ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
 BUILD = os.environ.get("BUILD", os.path.join(ROOT, "build"))
 WORK = os.path.join(BUILD, "bench")
 QUICK = os.environ.get("BENCH_QUICK") == "1"
-ROUNDS = int(os.environ.get("BENCH_ROUNDS", "3" if QUICK else "5"))
+ROUNDS = int(os.environ.get("BENCH_ROUNDS", "3" if QUICK else "8"))
 REPEAT = int(os.environ.get("BENCH_REPEAT", "1" if QUICK else "4"))
 FLAVOURS = os.environ.get("BENCH_FLAVOURS", "win32" if QUICK else "win32 win64").split()
 FLAVOUR_NAMES = {"win32": "32-bit product (qemu-i386)", "win64": "64-bit build (native)"}
