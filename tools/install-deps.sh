@@ -28,8 +28,20 @@ if [ ${#need[@]} -gt 0 ]; then
         $SUDO dpkg --add-architecture i386
     fi
     export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+    # One index that fails to download (a mirror in mid-sync) leaves the others usable: say so and go on.
+    # Its suite's packages for the other architecture may then be missing, so that i386 and amd64 versions
+    # of one library no longer match; a second try takes the release's own suite, whose indexes agree.
+    # Only an install that fails both ways ends the set-up.
+    $SUDO apt-get update -qq || echo "warning: some package indexes could not be refreshed; installing from the rest" >&2
+    install=($SUDO apt-get install -y -qq --no-install-recommends)
+    if ! "${install[@]}" "${need[@]}" >/dev/null 2>&1; then
+        codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+        echo "warning: the install failed; trying again with the versions of the $codename suite" >&2
+        if ! "${install[@]}" ${codename:+-t "$codename"} "${need[@]}" >/dev/null; then
+            echo "error: could not install ${need[*]} from Debian's archive (apt-get's messages are above)" >&2
+            exit 1
+        fi
+    fi
 fi
 
 # The 32-bit product runs under CPU emulation, since these kernels execute no 32-bit code: qemu-i386 from
@@ -37,11 +49,24 @@ fi
 # and spends over a minute starting each 32-bit process). It is unpacked into the build folder through a
 # private package list: nothing is installed, registered or added to apt's sources system-wide.
 BUILD=${BUILD:-$(pwd)/build}
+
+# The address of Debian's main archive as this machine's own apt sources give it (deb822 or one-line form),
+# so that the backports suite comes from whatever mirror the machine uses.
+debian_archive() {
+    apt-get indextargets --no-release-info --format '$(SITE) $(RELEASE)' 'Created-By: Packages' 2>/dev/null |
+        awk '$2 ~ /^bookworm(-updates)?$/ { print $1; exit }'
+}
+
 qemu=$BUILD/emu/bin/qemu-i386
 if [ ! -x "$qemu" ]; then
     apt=$BUILD/emu/apt
+    archive=$(debian_archive)
+    if [ -z "$archive" ]; then
+        echo "error: this machine's apt sources name no Debian bookworm archive to take bookworm-backports from" >&2
+        exit 1
+    fi
     mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/sources" "$(dirname "$qemu")"
-    printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
+    printf '%s\n' 'Types: deb' "URIs: $archive" 'Suites: bookworm-backports' \
         'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' >"$apt/sources/backports.sources"
     opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/sources" -o "Dir::State::Lists=$apt/lists"
           -o "Dir::Cache=$apt/cache" -o APT::Architectures=amd64 -o APT::Sandbox::User=root)
