@@ -38,6 +38,8 @@ const char kHelp[] =
     "  --no-e8          no E8 call translation (on by default: it makes x86 code smaller, and chmlib,\n"
     "                   7-Zip and Windows' ITStorage as Wine has it all undo it)\n"
     "  --quiet          no progress line (there is none anyway when stdout or stderr is not a terminal)\n"
+    "  --digests FILE   also write to FILE the size and hash of the pack and of each file in it, for the\n"
+    "                   launcher to check the pack and unpacked files against (format: pack/pack_digest.h)\n"
     "  --list PACK      print each folder and file of PACK with its size in bytes, then the totals\n"
     "  --verify PACK SOURCE_DIR\n"
     "                   decode PACK with corvane-pack's own reader and compare every file and folder\n"
@@ -171,6 +173,11 @@ int PackCommand(const std::vector<std::string>& arArgs)
             bOk = ParseCount(arArgs, i, opt.optLzx.nSplitDepth);
         else if (strArg == "--passes")
             bOk = ParseCount(arArgs, i, opt.optLzx.nPasses);
+        else if (strArg == "--digests")
+        {
+            if (i + 1 >= arArgs.size()) return UsageError("--digests needs a file");
+            opt.pathDigests = fs::u8path(arArgs[++i]);
+        }
         else if (strArg.size() > 1 && strArg[0] == '-')
             return UsageError("unknown option " + strArg);
         else
@@ -178,6 +185,11 @@ int PackCommand(const std::vector<std::string>& arArgs)
         if (!bOk) return UsageError(strArg + " needs a number");
     }
     if (arPositional.size() != 2) return UsageError("packing takes a source folder and an output file");
+    // The same name would give both the same temporary file.
+    std::error_code ec;
+    auto normal = [&ec](const fs::path& path) { return fs::absolute(path, ec).lexically_normal(); };
+    if (!opt.pathDigests.empty() && normal(opt.pathDigests) == normal(fs::u8path(arPositional[1])))
+        return UsageError("--digests needs a file other than the output");
 
     CProgressLine line;
     if (!bQuiet && IsTerminal(stdout) && IsTerminal(stderr))

@@ -125,6 +125,25 @@ size_t Utf16Length(const std::string& utf8)
     return n;
 }
 
+std::u16string Utf16(const std::string& utf8)
+{
+    std::vector<uint32_t> ar;
+    Decode(utf8, ar);
+    std::u16string str;
+    for (uint32_t cp : ar)
+    {
+        if (cp < 0x10000)
+        {
+            str += static_cast<char16_t>(cp);
+            continue;
+        }
+        cp -= 0x10000;
+        str += static_cast<char16_t>(0xD800 + (cp >> 10));
+        str += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+    return str;
+}
+
 std::string CheckComponent(const std::string& utf8)
 {
     if (utf8.empty()) return "empty name";

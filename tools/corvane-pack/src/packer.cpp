@@ -2,8 +2,10 @@
 // scratch file, then assembles headers, directory, meta files and content into the final container.
 #include "packer.h"
 
+#include "bytes.h"
 #include "itsf.h"
 #include "names.h"
+#include "pack/pack_digest.h"
 
 #include <algorithm>
 #include <atomic>
@@ -206,8 +208,10 @@ struct CTempFiles
     }
 };
 
+// Copies a file, feeding its bytes to pHash too when there is one.
 bool CopyFileInto(std::ofstream& out, const fs::path& pathFrom, uint64_t cbExpected,
-                  std::vector<uint8_t>& arBuffer, std::string& strError)
+                  std::vector<uint8_t>& arBuffer, std::string& strError,
+                  corvane::CContentHash* pHash = nullptr)
 {
     std::ifstream in(pathFrom, std::ios::binary);
     if (!in)
@@ -221,6 +225,7 @@ bool CopyFileInto(std::ofstream& out, const fs::path& pathFrom, uint64_t cbExpec
         in.read(reinterpret_cast<char*>(arBuffer.data()), static_cast<std::streamsize>(arBuffer.size()));
         const size_t n = static_cast<size_t>(in.gcount());
         out.write(reinterpret_cast<const char*>(arBuffer.data()), static_cast<std::streamsize>(n));
+        if (pHash) pHash->Add(arBuffer.data(), n);
         cbTotal += n;
     }
     if (in.bad())
@@ -234,6 +239,48 @@ bool CopyFileInto(std::ofstream& out, const fs::path& pathFrom, uint64_t cbExpec
         return false;
     }
     return true;
+}
+
+struct CFileHash
+{
+    std::u16string strPath; // as the digests hold it: dir\file
+    uint64_t cbSize;
+    uint64_t ullHash;
+};
+
+// "/dir/file" as the launcher names it on Windows.
+std::u16string DigestPath(const std::string& strName)
+{
+    std::u16string str = Utf16(strName.substr(1));
+    std::replace(str.begin(), str.end(), u'/', u'\\');
+    return str;
+}
+
+// The digests' bytes as pack/pack_digest.h lays them out.
+std::vector<uint8_t> BuildDigests(uint64_t cbPack, uint64_t ullPackHash, std::vector<CFileHash> arFiles)
+{
+    // char16_t is unsigned: u16string order is the code-unit order the launcher's lookup halves on.
+    std::sort(arFiles.begin(), arFiles.end(),
+              [](const CFileHash& a, const CFileHash& b) { return a.strPath < b.strPath; });
+    std::vector<uint8_t> ar;
+    PutBytes(ar, corvane::c_szDigestMagic, 4);
+    PutU32(ar, corvane::c_uDigestFormat);
+    PutU64(ar, 0); // their own hash, once the rest is there
+    PutU64(ar, cbPack);
+    PutU64(ar, ullPackHash);
+    PutU32(ar, static_cast<uint32_t>(arFiles.size()));
+    for (const CFileHash& file : arFiles)
+    {
+        PutU64(ar, file.cbSize);
+        PutU64(ar, file.ullHash);
+        PutU16(ar, static_cast<uint32_t>(file.strPath.size()));
+        for (const char16_t ch : file.strPath)
+            PutU16(ar, ch);
+    }
+    const uint64_t ullSelf = corvane::HashContent(ar.data() + 16, ar.size() - 16);
+    for (int n = 0; n < 8; ++n)
+        ar[8 + n] = static_cast<uint8_t>(ullSelf >> (8 * n));
+    return ar;
 }
 } // namespace
 
@@ -270,6 +317,9 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
     const fs::path pathTmpOut = fs::path(pathOutput).concat(".tmp");
     const fs::path pathTmpData = fs::path(pathOutput).concat(".tmp-data");
     temps.arPaths = {pathTmpOut, pathTmpData};
+    const bool bDigests = !opt.pathDigests.empty();
+    const fs::path pathTmpDigests = fs::path(opt.pathDigests).concat(".tmp");
+    if (bDigests) temps.arPaths.push_back(pathTmpDigests);
     auto fail = [&](const std::string& s) {
         arProblems.push_back(s);
         return EPackStatus::PackFailed;
@@ -280,6 +330,7 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
     };
 
     std::vector<CDirEntry> arDir;
+    std::vector<CFileHash> arHashes;
     std::vector<uint8_t> arBuffer(kIoChunk);
     CLzxSection lzx;
     {
@@ -297,9 +348,13 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
             }
             arDir.push_back(CDirEntry{e.strName, opt.bStore ? 0u : 1u, uPos, e.cbSize});
             std::string strError;
+            // Hashed as read, the bytes the pack holds, without a second pass over the tree.
+            corvane::CContentHash hash;
+            corvane::CContentHash* pHash = bDigests ? &hash : nullptr;
             if (opt.bStore)
             {
-                if (!CopyFileInto(data, e.path, e.cbSize, arBuffer, strError)) return failSource(strError);
+                if (!CopyFileInto(data, e.path, e.cbSize, arBuffer, strError, pHash))
+                    return failSource(strError);
             }
             else
             {
@@ -312,6 +367,7 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
                             static_cast<std::streamsize>(arBuffer.size()));
                     const size_t n = static_cast<size_t>(in.gcount());
                     stream.Write(arBuffer.data(), n);
+                    if (pHash) pHash->Add(arBuffer.data(), n);
                     cbRead += n;
                     progress.cbDone = uPos + cbRead;
                     if (opt.fnProgress) opt.fnProgress(progress);
@@ -320,6 +376,7 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
                 if (cbRead != e.cbSize)
                     return failSource(e.path.u8string() + " changed while it was being packed");
             }
+            if (pHash) arHashes.push_back(CFileHash{DigestPath(e.strName), e.cbSize, hash.Value()});
             uPos += e.cbSize;
             progress.cbDone = uPos;
             ++progress.nFilesDone;
@@ -358,23 +415,49 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
     if (ec) return fail("cannot read back " + pathTmpData.u8string() + ": " + ec.message());
     const CDirectory pathDir = BuildDirectory(arDir);
     const std::vector<uint8_t> arHeaders = BuildHeaders(pathDir, cbMeta + cbData);
+    corvane::CContentHash packHash;
+    corvane::CContentHash* pPackHash = bDigests ? &packHash : nullptr;
     {
         errno = 0;
         std::ofstream out(pathTmpOut, std::ios::binary | std::ios::trunc);
         if (!out) return fail("cannot create " + pathTmpOut.u8string() + Reason());
-        out.write(reinterpret_cast<const char*>(arHeaders.data()),
-                  static_cast<std::streamsize>(arHeaders.size()));
+        auto put = [&](const std::vector<uint8_t>& ar) {
+            out.write(reinterpret_cast<const char*>(ar.data()), static_cast<std::streamsize>(ar.size()));
+            if (pPackHash) pPackHash->Add(ar.data(), ar.size());
+        };
+        put(arHeaders);
         for (const auto& m : arMeta)
-            out.write(reinterpret_cast<const char*>(m.second.data()),
-                      static_cast<std::streamsize>(m.second.size()));
+            put(m.second);
         std::string strError;
-        if (!CopyFileInto(out, pathTmpData, cbData, arBuffer, strError)) return fail(strError);
+        if (!CopyFileInto(out, pathTmpData, cbData, arBuffer, strError, pPackHash)) return fail(strError);
         out.close();
         if (!out) return fail("cannot write " + pathTmpOut.u8string() + " (disk full?)" + Reason());
     }
     fs::remove(pathTmpData, ec);
+    if (bDigests)
+    {
+        const std::vector<uint8_t> arDigests =
+            BuildDigests(arHeaders.size() + cbMeta + cbData, packHash.Value(), std::move(arHashes));
+        errno = 0;
+        std::ofstream out(pathTmpDigests, std::ios::binary | std::ios::trunc);
+        if (!out) return fail("cannot create " + pathTmpDigests.u8string() + Reason());
+        out.write(reinterpret_cast<const char*>(arDigests.data()),
+                  static_cast<std::streamsize>(arDigests.size()));
+        out.close();
+        if (!out) return fail("cannot write " + pathTmpDigests.u8string() + " (disk full?)" + Reason());
+        // Before the pack, so that a failure here still leaves an existing OUTPUT alone.
+        fs::rename(pathTmpDigests, opt.pathDigests, ec);
+        if (ec) return fail("cannot create " + opt.pathDigests.u8string() + ": " + ec.message());
+    }
     fs::rename(pathTmpOut, pathOutput, ec);
-    if (ec) return fail("cannot create " + pathOutput.u8string() + ": " + ec.message());
+    if (ec)
+    {
+        const std::string strWhy = ec.message();
+        // Digests of a pack that is not there must not stay.
+        if (bDigests) fs::remove(opt.pathDigests, ec);
+        return fail("cannot create " + pathOutput.u8string() + ": " + strWhy +
+                    (bDigests ? "; " + opt.pathDigests.u8string() + " removed" : ""));
+    }
     return EPackStatus::Ok;
 }
 

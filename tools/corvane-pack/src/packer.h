@@ -47,9 +47,11 @@ struct CPackOptions
     int nThreads = 0;    // 0: one per hardware thread
     CLzxOptions optLzx;
     std::function<void(const CPackProgress&)> fnProgress;
+    std::filesystem::path pathDigests; // if set, the digests of the pack and its files are written there
 };
 
-// Writes OUTPUT through a temporary file beside it; on failure nothing remains under either name.
+// Writes OUTPUT (and the digests) through temporary files beside them; on failure nothing remains under
+// any of the names and an existing OUTPUT is left alone.
 EPackStatus PackTree(const std::filesystem::path& pathSource, const std::filesystem::path& pathOutput,
                      const CPackOptions& opt, std::vector<std::string>& arProblems);
 

@@ -14,7 +14,7 @@ TEST(PackCommandLine, HelpVersionAndUsageErrors)
     EXPECT_EQ(r.nExit, 0);
     for (const char* szOption :
          {"--store", "--threads", "--quiet", "--list", "--verify", "--help", "--version", "--depth", "--nice",
-          "--passes", "--split-depth", "--greedy-seed", "Exit codes"})
+          "--passes", "--split-depth", "--greedy-seed", "--digests", "Exit codes"})
         EXPECT_NE(r.strOut.find(szOption), std::string::npos) << "--help does not explain " << szOption;
     r = RunPacker({"--version"});
     EXPECT_EQ(r.nExit, 0);
@@ -27,6 +27,8 @@ TEST(PackCommandLine, HelpVersionAndUsageErrors)
     EXPECT_EQ(RunPacker({"only-one-path"}).nExit, 2);
     EXPECT_EQ(RunPacker({"--threads", "many", "a", "b"}).nExit, 2);
     EXPECT_EQ(RunPacker({"--list"}).nExit, 2);
+    EXPECT_EQ(RunPacker({"a", "b", "--digests"}).nExit, 2);
+    EXPECT_EQ(RunPacker({"--digests", "./b", "a", "b"}).nExit, 2) << "digests over the pack";
 }
 
 TEST(PackCommandLine, ExitCodesAndErrorsNamingThePath)
