@@ -5,11 +5,27 @@
 #include "base/product.h"
 #include "base/system_library.h"
 
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 
 namespace corvane
 {
+namespace
+{
+HRESULT ReportFolderFailure(int nResult, const _bstr_t& bsFolder, const wchar_t* szSentenceStart)
+{
+    // The box shows the code as the result code it is; the step ends with it as a failing HRESULT.
+    ReportHresult(nResult, IErrorInfoPtr(), szSentenceStart + Quoted(bsFolder) + L".");
+    return HRESULT_FROM_WIN32(nResult);
+}
+
+_bstr_t CacheStampPath(const _bstr_t& bsFolder)
+{
+    return bsFolder + L".stamp";
+}
+} // namespace
+
 _bstr_t GetContentCacheFolderBelow(const wchar_t* szTempFolder)
 {
     const size_t len = wcslen(szTempFolder);
@@ -30,7 +46,17 @@ HRESULT GetProductContentCacheFolder(_bstr_t& bsFolder)
     if (szPath[0] == L'\0') return S_FALSE;
 
     bsFolder = GetContentCacheFolderBelow(szPath);
-    return CreateCacheFolder(bsFolder, L"Could not create the product content cache folder at ");
+    const wchar_t c_szSentenceStart[] = L"Could not create the product content cache folder at ";
+    // Its own files must fit too: the folder is not made when the pack file could not be written in it.
+    if (!PathFits(bsFolder.length() + 1 + wcslen(c_szPackFileName), false) ||
+        !PathFits(CacheStampPath(bsFolder).length(), false))
+        return ReportFolderFailure(ERROR_FILENAME_EXCED_RANGE, bsFolder, c_szSentenceStart);
+    return CreateCacheFolder(bsFolder, c_szSentenceStart);
+}
+
+bool PathFits(size_t cchPath, bool fFolder)
+{
+    return cchPath < (fFolder ? MAX_PATH - 12 : MAX_PATH);
 }
 
 HRESULT CreateCacheFolder(const _bstr_t& bsFolder, const wchar_t* szSentenceStart)
@@ -38,12 +64,16 @@ HRESULT CreateCacheFolder(const _bstr_t& bsFolder, const wchar_t* szSentenceStar
     // An item of that name already there is what SHCreateDirectory reports as success; asking the file
     // system first keeps shell32 out of a start whose folders all exist.
     if (GetFileAttributesW(bsFolder) != INVALID_FILE_ATTRIBUTES) return S_OK;
-    const int nResult = CreateFolderTree(bsFolder);
+    // SHCreateDirectory cuts a path that does not fit and reports success for the stump it made.
+    if (!PathFits(bsFolder.length(), true))
+        return ReportFolderFailure(ERROR_FILENAME_EXCED_RANGE, bsFolder, szSentenceStart);
+    int nResult = CreateFolderTree(bsFolder);
     if (nResult == ERROR_SUCCESS || nResult == ERROR_FILE_EXISTS || nResult == ERROR_ALREADY_EXISTS)
-        return S_OK;
-    // The box shows the code as the result code it is; the step ends with it as a failing HRESULT.
-    ReportHresult(nResult, IErrorInfoPtr(), szSentenceStart + Quoted(bsFolder) + L".");
-    return HRESULT_FROM_WIN32(nResult);
+    {
+        if (GetFileAttributesW(bsFolder) != INVALID_FILE_ATTRIBUTES) return S_OK;
+        nResult = ERROR_PATH_NOT_FOUND;
+    }
+    return ReportFolderFailure(nResult, bsFolder, szSentenceStart);
 }
 
 bool IsFileUpToDate(const _bstr_t& bsPath, ULARGE_INTEGER size)
@@ -51,6 +81,32 @@ bool IsFileUpToDate(const _bstr_t& bsPath, ULARGE_INTEGER size)
     WIN32_FILE_ATTRIBUTE_DATA attrs = {};
     return GetFileAttributesExW(bsPath, GetFileExInfoStandard, &attrs) &&
            attrs.nFileSizeHigh == size.HighPart && attrs.nFileSizeLow == size.LowPart;
+}
+
+bool IsCacheStampOf(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp)
+{
+    const CUniqueHFile hFile(CreateFileW(CacheStampPath(bsFolder), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BYTE buffer[64];
+    DWORD cbRead = 0;
+    // One byte more than the stamp is asked for, so that a longer file never matches.
+    return hFile.IsValid() && cbStamp < sizeof(buffer) &&
+           ReadFile(hFile.Get(), buffer, cbStamp + 1, &cbRead, nullptr) && cbRead == cbStamp &&
+           memcmp(buffer, pbStamp, cbStamp) == 0;
+}
+
+void WriteCacheStamp(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp)
+{
+    // A short write leaves a stamp of another length, which never matches.
+    const CUniqueHFile hFile(CreateFileW(CacheStampPath(bsFolder), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD dwWritten = 0;
+    if (hFile.IsValid()) WriteFile(hFile.Get(), pbStamp, cbStamp, &dwWritten, nullptr);
+}
+
+void RemoveCacheStamp(const _bstr_t& bsFolder)
+{
+    DeleteFileW(CacheStampPath(bsFolder));
 }
 
 _bstr_t GetContentCacheLockName(const wchar_t* szFolder)

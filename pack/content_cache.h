@@ -6,6 +6,13 @@
 
 namespace corvane
 {
+// The pack file's name in the cache folder.
+const wchar_t c_szPackFileName[] = L"ProductContent.chm";
+
+// True when the system can create a path of that length without the long-path prefix: a file's shorter
+// than MAX_PATH, a folder's short enough to leave room for an 8.3 name inside it (MAX_PATH - 12).
+bool PathFits(size_t cchPath, bool fFolder);
+
 // The cache folder below a temporary folder as GetTempPathW gives it (with or without its final "\"):
 // Skarnveld\Corvane\v<version>\ProductContentCache.
 _bstr_t GetContentCacheFolderBelow(const wchar_t* szTempFolder);
@@ -14,12 +21,22 @@ _bstr_t GetContentCacheFolderBelow(const wchar_t* szTempFolder);
 // temporary folder is empty (nothing reported); otherwise the failure, reported.
 HRESULT GetProductContentCacheFolder(_bstr_t& bsFolder);
 
-// Creates a folder with the ones above it; one that exists already is fine. A failure is reported with
-// szSentenceStart, the quoted path and a full stop.
+// Creates a folder with the ones above it; one that exists already is fine. A failure, a path too long
+// for a folder, or success without an item there afterwards is reported with szSentenceStart, the quoted
+// path and a full stop.
 HRESULT CreateCacheFolder(const _bstr_t& bsFolder, const wchar_t* szSentenceStart);
 
 // True when the file (or folder) exists with exactly this size; nothing else is compared.
 bool IsFileUpToDate(const _bstr_t& bsPath, ULARGE_INTEGER size);
+
+// The stamp beside the cache folder names the digests of the pack that the folder was last filled from,
+// whole: a start that finds it matching and every file of the right size has nothing to unpack.
+bool IsCacheStampOf(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp);
+// Written once the whole tree is in place; a stamp that cannot be written only costs the next start a
+// full check.
+void WriteCacheStamp(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp);
+// Removed before any file of the folder changes, so that no stamp ever vouches for a half-filled folder.
+void RemoveCacheStamp(const _bstr_t& bsFolder);
 
 // The name of the session-wide lock of one cache folder: the same for every spelling of its path's case.
 _bstr_t GetContentCacheLockName(const wchar_t* szFolder);

@@ -1,6 +1,9 @@
-// Element names of the pack as file names.
+// Element names of the pack as file names, and the names of one folder told apart as the disk does.
 #include "element_names.h"
 
+#include "base/error_report.h"
+
+#include <cstring>
 #include <cwchar>
 
 namespace corvane
@@ -38,5 +41,49 @@ _bstr_t GetElementFileName(const wchar_t* szReportedName)
     const wchar_t* pszLastSlash = wcsrchr(szReportedName, L'/');
     const wchar_t* pszName = pszLastSlash ? pszLastSlash + 1 : szReportedName;
     return IsSafeFileName(pszName) ? _bstr_t(pszName) : _bstr_t();
+}
+
+CFolderNames::~CFolderNames()
+{
+    for (size_t n = 0; n < m_cNames; ++n)
+        SysFreeString(m_arNames[n]);
+}
+
+bool CFolderNames::Add(const wchar_t* szName)
+{
+    const UINT cchName = static_cast<UINT>(wcslen(szName));
+    BSTR bsUpper = SysAllocStringLen(szName, cchName);
+    if (!bsUpper) throw CHresultException(E_OUTOFMEMORY);
+    CharUpperBuffW(bsUpper, cchName);
+    size_t nLow = 0;
+    size_t nHigh = m_cNames;
+    while (nLow < nHigh)
+    {
+        const size_t nMiddle = nLow + (nHigh - nLow) / 2;
+        const int nOrder = wcscmp(m_arNames[nMiddle], bsUpper);
+        if (nOrder == 0)
+        {
+            SysFreeString(bsUpper);
+            return false;
+        }
+        if (nOrder < 0)
+            nLow = nMiddle + 1;
+        else
+            nHigh = nMiddle;
+    }
+    if (m_cNames == m_cCapacity) Grow();
+    memmove(&m_arNames[nLow + 1], &m_arNames[nLow], (m_cNames - nLow) * sizeof(BSTR));
+    m_arNames[nLow] = bsUpper;
+    ++m_cNames;
+    return true;
+}
+
+void CFolderNames::Grow()
+{
+    const size_t cCapacity = m_cCapacity ? 2 * m_cCapacity : 16;
+    std::unique_ptr<BSTR[]> arNames(new BSTR[cCapacity]);
+    if (m_cNames) memcpy(arNames.get(), m_arNames.get(), m_cNames * sizeof(BSTR));
+    m_arNames = std::move(arNames);
+    m_cCapacity = cCapacity;
 }
 } // namespace corvane

@@ -3,6 +3,8 @@
 
 #include "base/com_support.h"
 
+#include <memory>
+
 namespace corvane
 {
 // True for the names that open a device, with or without an extension: CON, PRN, AUX, NUL, CONIN$,
@@ -15,4 +17,25 @@ bool IsSafeFileName(const wchar_t* szName);
 
 // The element's own file name from the name a storage reports, or empty when it cannot be one.
 _bstr_t GetElementFileName(const wchar_t* szReportedName);
+
+// The names of one folder's elements so far, upper-cased: two that differ only in case would be one
+// file on the disk, and one of them would be lost.
+class CFolderNames
+{
+public:
+    CFolderNames() = default;
+    CFolderNames(const CFolderNames&) = delete;
+    CFolderNames& operator=(const CFolderNames&) = delete;
+    ~CFolderNames();
+
+    // False when a name equal to this one but for case is there already.
+    bool Add(const wchar_t* szName);
+
+private:
+    void Grow();
+
+    std::unique_ptr<BSTR[]> m_arNames; // sorted
+    size_t m_cNames = 0;
+    size_t m_cCapacity = 0;
+};
 } // namespace corvane

@@ -1,4 +1,5 @@
-// The product pack: resource 666 copied to ProductContent.chm and opened through the ITStorage object.
+// The product pack: resource 666 checked against its digests (resource 667), copied to
+// ProductContent.chm and opened through the ITStorage object.
 #include "product_pack.h"
 
 #include "base/error_report.h"
@@ -6,6 +7,8 @@
 #include "base/product.h"
 #include "base/unique_any.h"
 #include "content_cache.h"
+
+#include <cstring>
 
 namespace corvane
 {
@@ -32,12 +35,35 @@ HRESULT WritePackFile(const _bstr_t& bsContentFile, const void* pvPack, DWORD dw
         return ReportWin32Error(GetLastError(),
                                 L"Could not open the product content cache file for writing.");
 
-    // One write straight from the mapped resource; a short file would only fail the size test later.
+    // One write straight from the mapped resource.
     DWORD dwError = 0;
     if (!WriteWholeBuffer(hFile.Get(), pvPack, dwSize, dwError))
         return ReportWin32Error(dwError, L"Could not write the product content cache file " +
                                              Quoted(bsContentFile) + L".");
     return S_OK;
+}
+
+// True when the file holds exactly these bytes. A file that cannot be read counts as different: it is
+// then written again, and a real obstacle is reported by that write.
+bool FileHoldsBytes(const _bstr_t& bsPath, const BYTE* pbBytes, DWORD cbBytes)
+{
+    ULARGE_INTEGER size = {};
+    size.LowPart = cbBytes;
+    if (!IsFileUpToDate(bsPath, size)) return false;
+    const CUniqueHFile hFile(CreateFileW(bsPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!hFile.IsValid()) return false;
+    BYTE buffer[65536];
+    for (DWORD cbDone = 0; cbDone < cbBytes;)
+    {
+        DWORD cbRead = 0;
+        const DWORD cbWant = cbBytes - cbDone < sizeof(buffer) ? cbBytes - cbDone : sizeof(buffer);
+        if (!ReadFile(hFile.Get(), buffer, cbWant, &cbRead, nullptr) || cbRead != cbWant ||
+            memcmp(buffer, pbBytes + cbDone, cbRead) != 0)
+            return false;
+        cbDone += cbRead;
+    }
+    return true;
 }
 
 HRESULT CreateItStorage(ITStoragePtr& oItStorage)
@@ -51,39 +77,51 @@ HRESULT CreateItStorage(ITStoragePtr& oItStorage)
                              L"Could not create an ITStorage instance to read the product pack.");
     return S_OK;
 }
-
-HRESULT OpenPackStorage(ITStoragePtr oItStorage, const _bstr_t& bsContentFile, IStoragePtr& oStorage)
-{
-    return oItStorage->StgOpenStorage(bsContentFile, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
-                                      &oStorage);
-}
 } // namespace
 
-HRESULT OpenProductPack(const _bstr_t& bsFolder, IStoragePtr& oStorage)
+HRESULT ReportDamagedPack(const _bstr_t& bsWhy)
 {
-    const BYTE* pbPack = nullptr;
-    DWORD dwSize = 0;
+    return ReportWin32Error(ERROR_FILE_CORRUPT, L"The product pack is damaged: " + bsWhy);
+}
+
+HRESULT LoadProductPack(CProductPack& pack)
+{
     DWORD dwError = 0;
-    const EResourceStep step = LoadRcdataResource(CORVANE_PACK_RESOURCE_ID, pbPack, dwSize, dwError);
+    const EResourceStep step =
+        LoadRcdataResource(CORVANE_PACK_RESOURCE_ID, pack.pbPack, pack.cbPack, dwError);
     if (step == ResourceFind) return S_FALSE; // an executable without a pack: nothing to say
     if (step != ResourceReady) return ReportWin32Error(dwError, ResourceFailureSentence(step));
 
-    const _bstr_t bsContentFile = bsFolder + L"\\ProductContent.chm";
-    ULARGE_INTEGER size = {};
-    size.LowPart = dwSize;
-    const bool fUpToDate = IsFileUpToDate(bsContentFile, size);
-    if (!fUpToDate) RETURN_IF_FAILED(WritePackFile(bsContentFile, pbPack, dwSize));
+    // A pack from another tool comes without digests and gets every check that needs none.
+    const BYTE* pbDigests = nullptr;
+    DWORD cbDigests = 0;
+    if (LoadRcdataResource(CORVANE_DIGESTS_RESOURCE_ID, pbDigests, cbDigests, dwError) != ResourceReady)
+        return S_OK;
+    if (!pack.digests.Read(pbDigests, cbDigests))
+        return ReportDamagedPack(L"the digests it was built with do not read back whole.");
+    pack.fHasDigests = true;
+    return S_OK;
+}
+
+HRESULT CheckProductPack(const CProductPack& pack)
+{
+    if (!pack.fHasDigests) return S_OK;
+    if (pack.cbPack != pack.digests.PackSize() ||
+        HashContent(pack.pbPack, pack.cbPack) != pack.digests.PackHash())
+        return ReportDamagedPack(L"its bytes are not those it was built with.");
+    return S_OK;
+}
+
+HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, IStoragePtr& oStorage)
+{
+    const _bstr_t bsContentFile = bsFolder + L"\\" + c_szPackFileName;
+    if (!FileHoldsBytes(bsContentFile, pack.pbPack, pack.cbPack))
+        RETURN_IF_FAILED(WritePackFile(bsContentFile, pack.pbPack, pack.cbPack));
 
     ITStoragePtr oItStorage;
     RETURN_IF_FAILED(CreateItStorage(oItStorage));
-    HRESULT hr = OpenPackStorage(oItStorage, bsContentFile, oStorage);
-    // A file of the right size can still be damaged (a power cut leaves zeros): the good bytes are in
-    // the executable, so it is written once more before the failure counts.
-    if (FAILED(hr) && fUpToDate)
-    {
-        RETURN_IF_FAILED(WritePackFile(bsContentFile, pbPack, dwSize));
-        hr = OpenPackStorage(oItStorage, bsContentFile, oStorage);
-    }
+    const HRESULT hr = oItStorage->StgOpenStorage(bsContentFile, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                                  nullptr, 0, &oStorage);
     if (FAILED(hr))
         return ReportHresult(hr, IErrorInfoPtr(),
                              L"Could not open the structured document storage on the product pack.");

@@ -1,4 +1,5 @@
-// Storage tree extraction: a depth-first, pre-order copy of the pack's tree into the cache folder.
+// Storage tree extraction: a depth-first, pre-order copy of the pack's tree into the cache folder, every
+// file checked against the digest the pack was built with.
 #include "storage_extraction.h"
 
 #include "base/error_report.h"
@@ -7,29 +8,110 @@
 #include "element_names.h"
 #include "product_pack.h"
 
+#include <memory>
+
 namespace corvane
 {
 namespace
 {
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "paths are compared as UTF-16");
+
+// What the walk knows of the whole extraction.
+struct CExtraction
+{
+    const CProductPack* pPack = nullptr;
+    size_t cchFolder = 0;          // the cache folder's path; a file's path from the root follows a "\"
+    bool fCheckSameSize = false;   // a file of the right size is compared with its digest too
+    std::unique_ptr<bool[]> arMet; // the digests of the files met so far
+    ULONG cElements = 0;
+};
+
+HRESULT ReportFileNotWritten(DWORD dwCode, const _bstr_t& bsFileOnDisk)
+{
+    return ReportWin32Error(dwCode, L"Could not open the product content file " + Quoted(bsFileOnDisk) +
+                                        L" for writing.");
+}
+
+// A digest's path below the cache folder.
+_bstr_t GetDigestPath(const CFileDigest& digest)
+{
+    BSTR bsPath = SysAllocStringLen(nullptr, static_cast<UINT>(digest.cchPath));
+    if (!bsPath) throw CHresultException(E_OUTOFMEMORY);
+    for (size_t n = 0; n < digest.cchPath; ++n)
+        bsPath[n] = static_cast<wchar_t>(digest.pbPath[2 * n] | digest.pbPath[2 * n + 1] << 8);
+    return _bstr_t(bsPath, false);
+}
+
+// The digest of a stream about to be extracted (none without digests: its path stays null). A stream the
+// pack was not built with, or met twice, or of another size than built, is damage.
+HRESULT MeetFileDigest(const _bstr_t& bsFileOnDisk, ULARGE_INTEGER size, CExtraction& extraction,
+                       CFileDigest& digest)
+{
+    if (!extraction.pPack->fHasDigests) return S_OK;
+    const wchar_t* pszPath = static_cast<const wchar_t*>(bsFileOnDisk) + extraction.cchFolder + 1;
+    const size_t cchPath = bsFileOnDisk.length() - extraction.cchFolder - 1;
+    const long nEntry = extraction.pPack->digests.Find(reinterpret_cast<const char16_t*>(pszPath), cchPath);
+    if (nEntry < 0)
+        return ReportDamagedPack(L"it holds the file " + Quoted(pszPath) + L", which it was not built with.");
+    if (extraction.arMet[nEntry])
+        return ReportDamagedPack(L"it lists the file " + Quoted(pszPath) + L" twice.");
+    extraction.arMet[nEntry] = true;
+    digest = extraction.pPack->digests.Entry(static_cast<uint32_t>(nEntry));
+    if (digest.cbSize != size.QuadPart)
+        return ReportDamagedPack(L"its file " + Quoted(pszPath) + L" is not of the size it was built with.");
+    return S_OK;
+}
+
+// True when the file on the disk holds the digest's bytes; one that cannot be read does not.
+bool FileMatchesDigest(const _bstr_t& bsPath, const CFileDigest& digest)
+{
+    const CUniqueHFile hFile(CreateFileW(bsPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!hFile.IsValid()) return false;
+    CContentHash hash;
+    BYTE buffer[65536];
+    for (;;)
+    {
+        DWORD cbRead = 0;
+        if (!ReadFile(hFile.Get(), buffer, sizeof(buffer), &cbRead, nullptr)) return false;
+        if (cbRead == 0) return hash.Value() == digest.ullHash;
+        hash.Add(buffer, cbRead);
+    }
+}
+
+// Today's size rule, and with digests that the pack has not changed since the folder was filled: a cache
+// filled from another pack of the same size keeps no file whose bytes differ.
+bool IsStreamFileUpToDate(const _bstr_t& bsFileOnDisk, ULARGE_INTEGER size, const CFileDigest& digest,
+                          const CExtraction& extraction)
+{
+    if (!IsFileUpToDate(bsFileOnDisk, size)) return false;
+    // Any item of size 0 holds what an empty stream does (a folder in its place included).
+    if (!digest.pbPath || !extraction.fCheckSameSize || size.QuadPart == 0) return true;
+    return FileMatchesDigest(bsFileOnDisk, digest);
+}
+
 HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t& bsFolder,
-                      IStoragePtr oStorage)
+                      IStoragePtr oStorage, CExtraction& extraction)
 {
     const _bstr_t bsFileOnDisk = bsFolder + L"\\" + bsName;
-    if (IsFileUpToDate(bsFileOnDisk, size)) return S_OK;
+    if (!PathFits(bsFileOnDisk.length(), false))
+        return ReportFileNotWritten(ERROR_FILENAME_EXCED_RANGE, bsFileOnDisk);
+    CFileDigest digest;
+    RETURN_IF_FAILED(MeetFileDigest(bsFileOnDisk, size, extraction, digest));
+    if (IsStreamFileUpToDate(bsFileOnDisk, size, digest, extraction)) return S_OK;
 
     IStreamPtr oStream;
     HRESULT hr = oStorage->OpenStream(bsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &oStream);
     if (FAILED(hr))
         return ReportHresult(hr, GetErrorInfoSource(oStorage),
                              L"Could not open product content stream " + Quoted(bsName) + L" for reading.");
-    const CUniqueHFile hFile(CreateFileW(bsFileOnDisk, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile.IsValid())
-        return ReportWin32Error(GetLastError(), L"Could not open the product content file " +
-                                                    Quoted(bsFileOnDisk) + L" for writing.");
+    CUniqueHFile hFile(CreateFileW(bsFileOnDisk, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile.IsValid()) return ReportFileNotWritten(GetLastError(), bsFileOnDisk);
 
     BYTE buffer[65536];
     ULONGLONG ullCopied = 0;
+    CContentHash hash;
     for (;;)
     {
         ULONG ulRead = 0;
@@ -37,22 +119,32 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
         if (FAILED(hr))
             return ReportHresult(hr, GetErrorInfoSource(oStorage),
                                  L"Error reading content stream " + Quoted(bsName) + L".");
-        // A damaged or cut pack ends its streams early without an error; the file, left at another size
-        // than its stream, is written again on the next start.
-        if (ulRead == 0 && ullCopied != size.QuadPart)
+        // A damaged or cut pack ends its streams early, or runs on into the next, without an error; the
+        // file, left at another size than its stream, is written again on the next start.
+        if ((ulRead == 0 && ullCopied != size.QuadPart) || ulRead > size.QuadPart - ullCopied)
             return ReportHresult(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF), IErrorInfoPtr(),
                                  L"Error reading content stream " + Quoted(bsName) + L".");
-        if (ulRead == 0) return S_OK;
+        if (ulRead == 0) break;
         ullCopied += ulRead;
+        hash.Add(buffer, ulRead);
         // A truncated file must never be left for the application to start from.
         DWORD dwError = 0;
         if (!WriteWholeBuffer(hFile.Get(), buffer, ulRead, dwError))
             return ReportWin32Error(dwError, L"Could not write the product content file " +
                                                  Quoted(bsFileOnDisk) + L".");
     }
+    if (!digest.pbPath || hash.Value() == digest.ullHash) return S_OK;
+    // Gone, so that the next start writes it again whatever it finds.
+    hFile.Reset();
+    DeleteFileW(bsFileOnDisk);
+    return ReportWin32Error(ERROR_FILE_CORRUPT, L"The product content file " + Quoted(bsFileOnDisk) +
+                                                    L" did not unpack to the bytes that were packed.");
 }
 
-HRESULT ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStoragePtr oStorage)
+HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder, CExtraction& extraction);
+
+HRESULT ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStoragePtr oStorage,
+                          CExtraction& extraction)
 {
     const _bstr_t bsSubfolder = bsFolder + L"\\" + bsName;
     RETURN_IF_FAILED(
@@ -65,14 +157,16 @@ HRESULT ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStora
             hr, IErrorInfoPtr(),
             L"Could not open the structured storage over the product content cache subfolder " +
                 Quoted(bsName) + L".");
-    return ExtractStorageTree(oSubStorage, bsSubfolder);
+    return ExtractStorageTree(oSubStorage, bsSubfolder, extraction);
 }
 
 // One element of the storage: a sub-storage becomes a folder, a stream a file, anything else is passed over.
 HRESULT ExtractElement(DWORD dwType, ULARGE_INTEGER size, const _bstr_t& bsReportedName,
-                       const _bstr_t& bsFolder, IStoragePtr oStorage)
+                       const _bstr_t& bsFolder, IStoragePtr oStorage, CFolderNames& names,
+                       CExtraction& extraction)
 {
     if (dwType != STGTY_STORAGE && dwType != STGTY_STREAM) return S_OK;
+    ++extraction.cElements;
 
     // A name that is not one safe file name would write outside its folder or into another
     // file's stream: refuse the pack rather than extract it anywhere.
@@ -81,18 +175,23 @@ HRESULT ExtractElement(DWORD dwType, ULARGE_INTEGER size, const _bstr_t& bsRepor
         return ReportWin32Error(ERROR_INVALID_NAME, L"Could not extract the product content element " +
                                                         Quoted(bsReportedName) +
                                                         L": its name cannot be a file name.");
-    return dwType == STGTY_STORAGE ? ExtractSubStorage(bsName, bsFolder, oStorage)
-                                   : ExtractStream(bsName, size, bsFolder, oStorage);
+    if (!names.Add(bsName))
+        return ReportWin32Error(ERROR_INVALID_NAME, L"Could not extract the product content element " +
+                                                        Quoted(bsReportedName) +
+                                                        L": another element of its folder has the same name "
+                                                        L"but for case.");
+    return dwType == STGTY_STORAGE ? ExtractSubStorage(bsName, bsFolder, oStorage, extraction)
+                                   : ExtractStream(bsName, size, bsFolder, oStorage, extraction);
 }
-} // namespace
 
-HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder)
+HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder, CExtraction& extraction)
 {
     IEnumSTATSTGPtr oEnum;
     HRESULT hr = oStorage->EnumElements(0, nullptr, 0, &oEnum);
     if (FAILED(hr))
         return ReportHresult(hr, GetErrorInfoSource(oStorage),
                              L"Could not start enumeration of the storage contents.");
+    CFolderNames names;
     for (;;)
     {
         STATSTG stat = {};
@@ -105,9 +204,83 @@ HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder)
 
         const _bstr_t bsReportedName(stat.pwcsName ? stat.pwcsName : L"");
         CoTaskMemFree(stat.pwcsName);
-        RETURN_IF_FAILED(ExtractElement(stat.type, stat.cbSize, bsReportedName, bsFolder, oStorage));
+        RETURN_IF_FAILED(
+            ExtractElement(stat.type, stat.cbSize, bsReportedName, bsFolder, oStorage, names, extraction));
     }
 }
+
+// The warm start: the folder was filled from this very pack, and every file is there at its size. Neither
+// the pack nor any file is read.
+bool IsContentUpToDate(const CProductPack& pack, const _bstr_t& bsFolder)
+{
+    if (!pack.fHasDigests || !IsCacheStampOf(bsFolder, pack.digests.Identity(), c_cbDigestIdentity))
+        return false;
+    ULARGE_INTEGER size = {};
+    size.LowPart = pack.cbPack;
+    if (!IsFileUpToDate(bsFolder + L"\\" + c_szPackFileName, size)) return false;
+    for (uint32_t u = 0; u < pack.digests.Count(); ++u)
+    {
+        const CFileDigest digest = pack.digests.Entry(u);
+        size.QuadPart = digest.cbSize;
+        if (!IsFileUpToDate(bsFolder + L"\\" + GetDigestPath(digest), size)) return false;
+    }
+    return true;
+}
+
+// Every file the pack was built with fits below the cache folder, and every folder above it: checked
+// before anything is created, so that nothing lands at a cut path.
+HRESULT CheckContentPaths(const CProductPack& pack, const _bstr_t& bsFolder)
+{
+    if (!pack.fHasDigests) return S_OK;
+    for (uint32_t u = 0; u < pack.digests.Count(); ++u)
+    {
+        const _bstr_t bsPath = bsFolder + L"\\" + GetDigestPath(pack.digests.Entry(u));
+        const wchar_t* pszPath = bsPath;
+        const size_t cchParent = static_cast<size_t>(wcsrchr(pszPath, L'\\') - pszPath);
+        if (!PathFits(bsPath.length(), false) || !PathFits(cchParent, true))
+            return ReportFileNotWritten(ERROR_FILENAME_EXCED_RANGE, bsPath);
+    }
+    return S_OK;
+}
+
+// After the walk: every file the pack was built with was met, and the pack held anything at all.
+HRESULT CheckExtractionWhole(const CExtraction& extraction)
+{
+    const CPackDigests& digests = extraction.pPack->digests;
+    if (extraction.pPack->fHasDigests)
+        for (uint32_t u = 0; u < digests.Count(); ++u)
+            if (!extraction.arMet[u])
+                return ReportDamagedPack(L"it lacks the file " + Quoted(GetDigestPath(digests.Entry(u))) +
+                                         L".");
+    if (extraction.cElements == 0) return ReportDamagedPack(L"it holds no files.");
+    return S_OK;
+}
+
+// Writes what the folder lacks or holds otherwise than the pack: the pack and the paths checked first,
+// the stamp gone while files change and written again once the whole tree is in place.
+HRESULT RefreshContent(const CProductPack& pack, const _bstr_t& bsFolder)
+{
+    const bool fStamped =
+        pack.fHasDigests && IsCacheStampOf(bsFolder, pack.digests.Identity(), c_cbDigestIdentity);
+    RETURN_IF_FAILED(CheckProductPack(pack));
+    RETURN_IF_FAILED(CheckContentPaths(pack, bsFolder));
+    RemoveCacheStamp(bsFolder);
+
+    CExtraction extraction;
+    extraction.pPack = &pack;
+    extraction.cchFolder = bsFolder.length();
+    extraction.fCheckSameSize = !fStamped;
+    extraction.arMet.reset(new bool[pack.digests.Count() + 1]());
+    IStoragePtr oStorage;
+    RETURN_IF_FAILED(OpenProductPack(pack, bsFolder, oStorage));
+    const HRESULT hr = ExtractStorageTree(oStorage, bsFolder, extraction);
+    oStorage.Release(); // no reference to the pack may remain while the runtime loads from the folder
+    RETURN_IF_FAILED(hr);
+    RETURN_IF_FAILED(CheckExtractionWhole(extraction));
+    if (pack.fHasDigests) WriteCacheStamp(bsFolder, pack.digests.Identity(), c_cbDigestIdentity);
+    return S_OK;
+}
+} // namespace
 
 HRESULT PrepareProductContent(_bstr_t& bsContentFolder)
 {
@@ -116,12 +289,10 @@ HRESULT PrepareProductContent(_bstr_t& bsContentFolder)
     if (hr != S_OK) return hr;
 
     const CContentCacheLock lock(bsFolder);
-    IStoragePtr oStorage;
-    hr = OpenProductPack(bsFolder, oStorage);
+    CProductPack pack;
+    hr = LoadProductPack(pack);
     if (hr != S_OK) return hr;
-    hr = ExtractStorageTree(oStorage, bsFolder);
-    oStorage.Release(); // no reference to the pack may remain while the runtime loads from the folder
-    if (FAILED(hr)) return hr;
+    if (!IsContentUpToDate(pack, bsFolder)) RETURN_IF_FAILED(RefreshContent(pack, bsFolder));
     bsContentFolder = bsFolder;
     return S_OK;
 }

@@ -8,8 +8,4 @@ namespace corvane
 // The cache folder in which the whole pack lies unpacked: S_OK with the folder; S_FALSE when there is
 // nothing to unpack (no pack, or no temporary folder), silently; otherwise the first failure, reported.
 HRESULT PrepareProductContent(_bstr_t& bsContentFolder);
-
-// S_OK when every element below the storage was extracted or found up to date; otherwise the first
-// failure, reported.
-HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder);
 } // namespace corvane

@@ -2,7 +2,9 @@
 // extracted tree on first and later starts, and every failure that can be put in the launcher's way.
 #include "base/unique_any.h"
 #include "harness/wine_test_env.h"
+#include "base/product.h"
 #include "pack/content_cache.h"
+#include "pack/pack_digest.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -171,6 +173,52 @@ std::unique_ptr<CUniqueHFile> HoldFile(const std::wstring& path, DWORD dwCreatio
     return held;
 }
 
+std::string PackBytes(const std::wstring& name)
+{
+    return ReadFileBytes(BuildPath(L"tests\\packs\\" + name));
+}
+
+// A launcher of the product's code carrying this pack and, unless empty, these digests: the one built
+// without either, with the resources added as the build adds them.
+std::wstring LauncherWith(const std::wstring& exePath, const std::string& pack, const std::string& digests)
+{
+    EXPECT_TRUE(CopyFileW(PackExe(L"none").c_str(), exePath.c_str(), FALSE));
+    const HANDLE hUpdate = BeginUpdateResourceW(exePath.c_str(), FALSE);
+    EXPECT_TRUE(hUpdate != nullptr);
+    const WORD wLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
+    EXPECT_TRUE(UpdateResourceW(hUpdate, RT_RCDATA, MAKEINTRESOURCEW(CORVANE_PACK_RESOURCE_ID), wLanguage,
+                                const_cast<char*>(pack.data()), static_cast<DWORD>(pack.size())));
+    if (!digests.empty())
+    {
+        EXPECT_TRUE(UpdateResourceW(hUpdate, RT_RCDATA, MAKEINTRESOURCEW(CORVANE_DIGESTS_RESOURCE_ID),
+                                    wLanguage, const_cast<char*>(digests.data()),
+                                    static_cast<DWORD>(digests.size())));
+    }
+    EXPECT_TRUE(EndUpdateResourceW(hUpdate, FALSE));
+    return exePath;
+}
+
+void Flip(std::string& bytes, size_t offset)
+{
+    bytes.at(offset) = static_cast<char>(bytes.at(offset) ^ 0x10);
+}
+
+size_t Find(const std::string& bytes, const std::string& what)
+{
+    const size_t at = bytes.find(what);
+    EXPECT_NE(at, std::string::npos) << what << " is not in the pack";
+    return at == std::string::npos ? 0 : at;
+}
+
+// The digests with their own hash made anew, as if the tool had written them so.
+std::string Resealed(std::string digests)
+{
+    uint64_t ullHash = corvane::HashContent(digests.data() + 16, digests.size() - 16);
+    for (int n = 0; n < 8; ++n, ullHash >>= 8)
+        digests[8 + n] = static_cast<char>(ullHash & 0xFF);
+    return digests;
+}
+
 // One scratch area per start: TEMP inside it, the runtime's log and scenario beside TEMP.
 class PackTest : public ::testing::Test
 {
@@ -261,6 +309,7 @@ protected:
 using PackStarts = PackTest;
 using PackCacheFolder = PackTest;
 using PackFailures = PackTest;
+using PackIntegrity = PackTest;
 } // namespace
 
 // Three folder levels below a sub-storage only land right because the launcher takes the last part of
@@ -554,17 +603,28 @@ TEST_F(PackFailures, AnAssemblyBesideTheExecutableIsNeverLoadedAfterAFailure)
                       HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
 }
 
-// A pack file of the right size that does not open (a power cut can leave it zero-filled) is written
-// again from the executable, and the start goes through.
-TEST_F(PackStarts, APackFileOfTheRightSizeThatDoesNotOpenIsWrittenAgain)
+// A pack file of the right size with other bytes (a power cut can leave it zero-filled, a bad disk can
+// flip a bit anywhere) never reaches the reader: once a file is to be unpacked, it is written again from
+// the executable first, and the start goes through with the whole tree.
+TEST_F(PackStarts, APackFileOfTheRightSizeWithOtherBytesIsWrittenAgainBeforeItIsRead)
 {
     ExpectCleanStart(Launch(L"full", m_temp), m_cache);
     const std::wstring pack = m_cache + L"\\ProductContent.chm";
     const std::string good = ReadFileBytes(pack);
-    WriteFileBytes(pack, std::string(good.size(), '\0'));
-
-    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
-    EXPECT_TRUE(ReadFileBytes(pack) == good);
+    std::vector<std::string> damaged{std::string(good.size(), '\0')};
+    for (double at : {0.0, 0.05, 0.1, 0.25, 0.4, 0.6, 0.8, 0.999})
+    {
+        damaged.push_back(good);
+        Flip(damaged.back(), static_cast<size_t>(at * good.size()));
+    }
+    for (const auto& bytes : damaged)
+    {
+        SCOPED_TRACE(&bytes - damaged.data());
+        WriteFileBytes(pack, bytes);
+        DeleteFileW((m_cache + L"\\a.txt").c_str());
+        ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+        ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+    }
 }
 
 // First starts at once, as a repeated double click makes them: the later ones wait while the first one
@@ -613,4 +673,149 @@ TEST_F(PackStarts, ALockLeftByALauncherThatDiedDoesNotBlockTheNextStart)
     }).join();
     ASSERT_TRUE(hMutex.IsValid());
     ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+}
+
+// Damage to the pack inside the executable, wherever it lies, is found before anything is written: one
+// box, ERROR_FILE_CORRUPT, no file in the cache and no domain.
+TEST_F(PackIntegrity, ADamagedPackIsRefusedBeforeAnythingIsWritten)
+{
+    const std::string good = PackBytes(L"full.chm");
+    const std::string digests = PackBytes(L"full.chm.digests");
+    const std::function<void(std::string&)> damages[] = {
+        [](std::string& b) { b.pop_back(); },
+        [](std::string& b) { b.resize(b.size() / 2); },
+        [](std::string& b) { Flip(b, 0x10); },                   // ITSF header
+        [](std::string& b) { Flip(b, Find(b, "ITSP") + 0x20); }, // directory header
+        [](std::string& b) { Flip(b, Find(b, "PMGL") + 0x30); }, // directory entries
+        [](std::string& b) { Flip(b, Find(b, "LZXC") + 8); },    // LZX control data
+        [](std::string& b) { Flip(b, b.size() / 2); },           // content
+        [](std::string& b) { Flip(b, b.size() - 5); },           // content or reset table
+        [](std::string& b) { std::fill(b.begin() + b.size() / 3, b.begin() + b.size() / 3 + 4096, '\0'); },
+        [](std::string& b) { // a.txt declared one byte longer
+            size_t at = Find(b, "\x06/a.txt") + 7;
+            while (b[++at] & 0x80)
+            {
+            } // the section, then the offset, as 7-bit groups
+            while (b[++at] & 0x80)
+            {
+            }
+            while (b[++at] & 0x80)
+            {
+            }
+            ++b[at];
+        },
+    };
+    for (const auto& damage : damages)
+    {
+        SCOPED_TRACE(&damage - damages);
+        RemoveTree(m_temp);
+        MakeFolder(m_temp);
+        std::string bytes = good;
+        damage(bytes);
+        const CLaunchResult result =
+            LaunchExe(LauncherWith(m_scratch / L"damaged.exe", bytes, digests), m_temp);
+        ExpectPackFailure(result,
+                          L"The product pack is damaged: its bytes are not those it was built with. " +
+                              Win32Tail(ERROR_FILE_CORRUPT),
+                          HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT));
+        EXPECT_TRUE(ReadTree(m_cache).files.empty());
+    }
+
+    std::string broken = digests;
+    Flip(broken, broken.size() - 3);
+    const CLaunchResult result = LaunchExe(LauncherWith(m_scratch / L"damaged.exe", good, broken), m_temp);
+    ExpectPackFailure(result,
+                      L"The product pack is damaged: the digests it was built with do not read back whole. " +
+                          Win32Tail(ERROR_FILE_CORRUPT),
+                      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT));
+}
+
+// A file that does not unpack to the bytes it was packed with is named in one box and removed, so that
+// the next start writes it again; nothing runs.
+TEST_F(PackIntegrity, AFileThatDoesNotUnpackToItsDigestIsNamedAndRemoved)
+{
+    std::string digests = PackBytes(L"full.chm.digests");
+    const std::string name("a\0.\0t\0x\0t\0", 10);
+    Flip(digests, Find(digests, name) - 4); // a byte of the file's hash, which precedes its path's length
+    const std::wstring exe =
+        LauncherWith(m_scratch / L"mismatch.exe", PackBytes(L"full.chm"), Resealed(digests));
+
+    const CLaunchResult result = LaunchExe(exe, m_temp);
+    ExpectPackFailure(result,
+                      L"The product content file " + Quoted(m_cache + L"\\a.txt") +
+                          L" did not unpack to the bytes that were packed. " + Win32Tail(ERROR_FILE_CORRUPT),
+                      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT));
+    EXPECT_EQ(GetFileAttributesW((m_cache + L"\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A release rebuilt under the same version with one file changed at its size: the next start finds the
+// cache filled from another pack and writes every file whose bytes differ, both ways.
+TEST_F(PackIntegrity, APackChangedUnderTheSameVersionRefreshesTheFilesThatDiffer)
+{
+    const std::wstring changedExe = LauncherWith(m_scratch / L"changed.exe", PackBytes(L"changed.chm"),
+                                                 PackBytes(L"changed.chm.digests"));
+    CTree changed = ReadTree(BuildPath(L"tests\\packs\\trees\\changed"));
+    changed.files[L"ProductContent.chm"] = PackBytes(L"changed.chm");
+    ASSERT_NE(changed.files[L"b\\a\\b.txt"], ExpectedFullCache().files[L"b\\a\\b.txt"]);
+
+    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+    ExpectCleanStart(LaunchExe(changedExe, m_temp), m_cache);
+    ExpectSameTree(ReadTree(m_cache), changed);
+    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+    ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+}
+
+// A pack with nothing in it (a destroyed directory lists no element) is refused as damaged, not blamed on
+// the application whose assembly is then missing.
+TEST_F(PackIntegrity, APackWithNoElementsIsRefused)
+{
+    std::string destroyed = PackBytes(L"full.chm");
+    const size_t at = Find(destroyed, "PMGL");
+    std::fill(destroyed.begin() + at + 4, destroyed.begin() + at + 0x400, '\0');
+    const CLaunchResult result = LaunchExe(LauncherWith(m_scratch / L"empty.exe", destroyed, ""), m_temp);
+    ExpectPackFailure(result,
+                      L"The product pack is damaged: it holds no files. " + Win32Tail(ERROR_FILE_CORRUPT),
+                      HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT));
+}
+
+// Paths that cannot fit are refused before anything is made for them: a cache folder too long for its own
+// files leaves TEMP empty, a file too long leaves the cache folder empty; the box names the path.
+TEST_F(PackIntegrity, PathsThatCannotFitAreRefusedBeforeAnythingIsCreated)
+{
+    const std::wstring longExe =
+        LauncherWith(m_scratch / L"long.exe", PackBytes(L"long.chm"), PackBytes(L"long.chm.digests"));
+    const std::wstring cacheBelow = std::wstring(L"\\") + c_szCacheBelowTemp;
+    for (const size_t cchTemp : {180u, 225u, 241u, 258u})
+    {
+        SCOPED_TRACE(cchTemp);
+        RemoveTree(m_temp);
+        MakeFolder(m_temp);
+        const std::wstring temp =
+            MakeFolder(m_temp + L"\\" + std::wstring(cchTemp - m_temp.size() - 1, L't'));
+        ASSERT_EQ(temp.size(), cchTemp);
+        const std::wstring cache = temp + cacheBelow;
+        const CLaunchResult result = LaunchExe(longExe, temp);
+        const HRESULT hrTooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+        if (cache.size() + 19 < MAX_PATH)
+        {
+            // One line wider than the screen: the box's icon lies off it, so the box is read without it.
+            ASSERT_EQ(result.boxes.size(), 1u) << Narrow(result.transcript);
+            EXPECT_EQ(result.boxes[0].text, L"Could not open the product content file " +
+                                                Quoted(cache + L"\\" + std::wstring(60, L'n') + L".txt") +
+                                                L" for writing. " + Win32Tail(ERROR_FILENAME_EXCED_RANGE));
+            EXPECT_EQ(result.exitCode, static_cast<DWORD>(hrTooLong));
+            EXPECT_TRUE(LinesStartingWith(Log(), "CreateDomainEx").empty());
+            const CTree tree = ReadTree(cache);
+            EXPECT_TRUE(tree.files.empty() && tree.folders.empty());
+        }
+        else
+        {
+            ExpectPackFailure(result,
+                              L"Could not create the product content cache folder at " + Quoted(cache) +
+                                  L".\n" + HresultLine(ERROR_FILENAME_EXCED_RANGE),
+                              hrTooLong);
+            const CTree tree = ReadTree(temp);
+            EXPECT_TRUE(tree.files.empty() && tree.folders.empty()) << Join(tree.folders);
+        }
+    }
 }

@@ -51,6 +51,18 @@ def make_full(root, assembly, entry_type):
     write(root, assembly + ".dll", b"MZ" + noise(8, 510) + entry_type.encode("ascii") + b"\0" + noise(9, 300))
 
 
+def make_changed(root, assembly, entry_type):
+    # The full tree rebuilt with one file changed at the same size, as a release rebuilt under its version.
+    make_full(root, assembly, entry_type)
+    write(root, "b/a/b.txt", text(33, 1500))
+
+
+def make_long(root):
+    # A name that fits below a short TEMP and not below a long one, whose cache folder still fits.
+    write(root, "a.txt", text(14, 100))
+    write(root, "n" * 60 + ".txt", text(15, 100))
+
+
 def make_unsafe(root):
     # "auq.txt" becomes "aux.txt" (a device name) in the pack; same length, so the directory stays whole.
     write(root, "a.txt", text(10, 400))
@@ -98,6 +110,8 @@ def main():
 
     shutil.rmtree(args.out, ignore_errors=True)
     make_full(os.path.join(args.out, "full"), args.assembly, args.entry_type)
+    make_changed(os.path.join(args.out, "changed"), args.assembly, args.entry_type)
+    make_long(os.path.join(args.out, "long"))
     make_unsafe(os.path.join(args.out, "unsafe"))
     write(args.out, "not-a-pack.bin", b"This is no compiled-help container.\r\n" + text(13, 2000))
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace corvane;
 
@@ -52,6 +53,37 @@ TEST(ElementNames, ReportedPathsGiveTheirLastPart)
     EXPECT_EQ(Str(GetElementFileName(L"b/..")), L"");
     EXPECT_EQ(Str(GetElementFileName(L"b/")), L"");
     EXPECT_EQ(Str(GetElementFileName(L"b/con.txt")), L"");
+}
+
+// Each row: names added to one folder in turn, and which of them are refused as a clash with an earlier one.
+TEST(ElementNames, NamesEqualButForCaseClashInOneFolder)
+{
+    const struct
+    {
+        std::vector<const wchar_t*> names;
+        std::vector<bool> accepted;
+    } rows[] = {
+        {{L"Dup.dll", L"dup.dll"}, {true, false}},
+        {{L"Lib", L"lib", L"LIB", L"lib2"}, {true, false, false, true}},
+        {{L"\x00C4rger.txt", L"\x00E4RGER.TXT",
+          L"Stra\x00DF"
+          L"e",
+          L"STRASSE"},
+         {true, false, true, true}},
+        {{L"b", L"a", L"c", L"B", L"A", L"C"}, {true, true, true, false, false, false}},
+    };
+    for (const auto& row : rows)
+    {
+        CFolderNames names;
+        for (size_t n = 0; n < row.names.size(); ++n)
+            EXPECT_EQ(names.Add(row.names[n]), row.accepted[n]) << Str(row.names[n]);
+    }
+    // Past the first growth of the list, and in both orders.
+    CFolderNames many;
+    for (int n = 0; n < 100; ++n)
+        EXPECT_TRUE(many.Add((L"f" + std::to_wstring(n * 37 % 100)).c_str()));
+    for (int n = 0; n < 100; ++n)
+        EXPECT_FALSE(many.Add((L"F" + std::to_wstring(n)).c_str()));
 }
 
 TEST(ContentCache, FolderLiesBelowTempWithOneSeparator)
