@@ -34,9 +34,11 @@ HRESULT FailureCode(HRESULT hr)
     return FAILED(hr) ? hr : E_POINTER;
 }
 
-// The runtime's version as its version text gives it.
+// The runtime's version as its version text gives it; an enumerator that hands out a null element in
+// place of a runtime gets E_POINTER.
 HRESULT GetRuntimeInfoVersion(ICLRRuntimeInfo* pRuntimeInfo, CVersion4& ver)
 {
+    if (!pRuntimeInfo) return E_POINTER;
     wchar_t szVersion[4096];
     DWORD dwChars = 4096;
     RETURN_IF_FAILED(pRuntimeInfo->GetVersionString(szVersion, &dwChars));

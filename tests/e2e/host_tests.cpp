@@ -224,6 +224,7 @@ TEST(BindingV4, FailuresShowTheirMessageAndEndStartUp)
          0x80004003},
         {L"GetVersionString.runtime = 2\nGetVersionString.hr = 0x80131703",
          c_v4 + L"\n" + PlatformHresultText(0x80131703), 0x80131703},
+        {L"Next.nth = 1\nNext.null = 1", c_v4 + L"\n" + PlatformHresultText(E_POINTER), 0x80004003},
     };
     for (const auto& c : cases)
     {
