@@ -16,6 +16,7 @@ namespace corvane
 namespace
 {
 void RestrictLibrarySearch();
+void RestoreLibrarySearch();
 void InitRequiredVersions(CVersion4& verClrRequired, CVersion4& verNetfxRequired);
 HRESULT LoadRuntimeShim(CVersion4 verClrRequired, CVersion4 verNetfxRequired, HMODULE& hmodMscoree);
 HRESULT BindRuntime(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNetfxRequired,
@@ -55,21 +56,34 @@ HRESULT LoadAndRunApplication()
     CClrBindResult clrresult;
     RETURN_IF_FAILED(BindRuntime(hmodMscoree, verClrRequired, verNetfxRequired, clrresult));
     RETURN_IF_FAILED(CheckFrameworkRequirement(verClrRequired, verNetfxRequired, clrresult.verClr));
+    RestoreLibrarySearch();
     return RunManagedApplication(clrresult.oClrHost);
 }
 
 namespace
 {
-// Libraries are looked for in the system folder only, never in the executable's or the working folder,
-// where a planted DLL could wait. Both calls are younger than the oldest supported system: look them up.
+// The launcher loads its own libraries by full path from the system folder. While its own steps run, a
+// library that the system loads for it by name is not looked for in the working folder, where a planted
+// DLL could wait. SetDllDirectoryW is younger than the oldest supported system: it is looked up.
+void SetLibrarySearchFolder(LPCWSTR pszFolder)
+{
+    typedef BOOL(WINAPI * PfnSetDllDirectoryW)(LPCWSTR);
+    if (const auto pfn =
+            GetModuleExport<PfnSetDllDirectoryW>(GetModuleHandleW(L"kernel32.dll"), "SetDllDirectoryW"))
+        pfn(pszFolder);
+}
+
 void RestrictLibrarySearch()
 {
-    typedef BOOL(WINAPI * PfnSetDefaultDllDirectories)(DWORD);
-    typedef BOOL(WINAPI * PfnSetDllDirectoryW)(LPCWSTR);
-    const HMODULE hmodKernel = GetModuleHandleW(L"kernel32.dll");
-    if (const auto pfn = GetModuleExport<PfnSetDefaultDllDirectories>(hmodKernel, "SetDefaultDllDirectories"))
-        pfn(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (const auto pfn = GetModuleExport<PfnSetDllDirectoryW>(hmodKernel, "SetDllDirectoryW")) pfn(L"");
+    SetLibrarySearchFolder(L"");
+}
+
+// The application runs in this process and gets the search order of a process started normally: its own
+// SetDllDirectoryW and bare-name loads must work as they would there. (A process-wide
+// SetDefaultDllDirectories cannot be undone, so the launcher never makes that call.)
+void RestoreLibrarySearch()
+{
+    SetLibrarySearchFolder(nullptr);
 }
 
 // The two minimum versions the application demands of the runtime and of the framework.

@@ -834,6 +834,14 @@ HRESULT RunApplication(CManaged* pType, const VARIANT& vtProduct, const VARIANT&
     LogF("app start product=%s splash=0x%08llX iswindow=%d thread=%s", VariantText(vtProduct).c_str(),
          static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hwnd)), IsWindow(hwnd) ? 1 : 0, szThread);
     if (s.fHashTree) HashTree(pType->m_strAppBase);
+    if (!s.strDllDirectory.empty())
+        SetDllDirectoryW(JoinPath(pType->m_strAppBase, s.strDllDirectory).c_str());
+    if (!s.strLoadLibrary.empty())
+    {
+        const HMODULE hmod = LoadLibraryW(s.strLoadLibrary.c_str());
+        LogF("app LoadLibrary %s -> %s", Quote(s.strLoadLibrary.c_str()).c_str(),
+             hmod ? "ok" : ("error=" + std::to_string(GetLastError())).c_str());
+    }
     if (s.fDestroySplash)
     {
         const BOOL fOk = DestroyWindow(hwnd);

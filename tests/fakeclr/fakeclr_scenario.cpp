@@ -256,6 +256,10 @@ std::string ApplyKey(const std::string& strKey, const std::string& strValue, boo
     }
     else if (strKey == "entry.messagebox.caption")
         s.strMessageBoxCaption = Widen(strValue);
+    else if (strKey == "entry.dlldirectory")
+        s.strDllDirectory = Widen(strValue);
+    else if (strKey == "entry.loadlibrary")
+        s.strLoadLibrary = Widen(strValue);
     else if (strKey == "entry.hashtree")
     {
         if (!ParseBool(strValue, s.fHashTree)) return "bad boolean";

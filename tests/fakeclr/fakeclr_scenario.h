@@ -47,6 +47,8 @@ struct CScenario
     bool fMessageBox = false;
     std::wstring strMessageBoxText, strMessageBoxCaption = L"Corvane";
     bool fHashTree = false;
+    std::wstring strDllDirectory;      // below the application base; empty: SetDllDirectoryW is not called
+    std::wstring strLoadLibrary;       // a bare library name the application loads; empty: none
     std::vector<std::string> arErrors; // problems of the scenario file, logged after loading
 };
 
