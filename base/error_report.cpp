@@ -11,6 +11,7 @@ namespace corvane
 namespace
 {
 HWND g_hwndMessageBoxOwner = nullptr;
+void (*g_pfnReleaseBeforeBox)() = nullptr;
 
 // "Corvane – Loading": the product name, a blank, an en dash, a blank and the topic.
 const _bstr_t& LoadingCaption()
@@ -21,9 +22,19 @@ const _bstr_t& LoadingCaption()
 
 void ShowErrorBox(const _bstr_t& bsText)
 {
+    if (const auto pfnRelease = g_pfnReleaseBeforeBox)
+    {
+        g_pfnReleaseBeforeBox = nullptr;
+        pfnRelease();
+    }
     MessageBoxW(GetMessageBoxOwner(), bsText, LoadingCaption(), MB_OK | MB_ICONERROR);
 }
 } // namespace
+
+void SetReleaseBeforeErrorBox(void (*pfnRelease)())
+{
+    g_pfnReleaseBeforeBox = pfnRelease;
+}
 
 void SetMessageBoxOwner(HWND hwnd)
 {

@@ -25,6 +25,10 @@ private:
     HRESULT m_hr;
 };
 
+// What another start may wait for (a lock) is let go of before the first error box: every failure ends
+// the start, and a box can stay up for as long as the user leaves it. Null: nothing to release.
+void SetReleaseBeforeErrorBox(void (*pfnRelease)());
+
 // The window that owns every error box while it exists: the splash window registers itself here.
 void SetMessageBoxOwner(HWND hwnd);
 // The registered window while it still exists, else no owner.

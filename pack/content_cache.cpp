@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <cstdio>
 
 namespace corvane
 {
@@ -111,35 +112,90 @@ void RemoveCacheStamp(const _bstr_t& bsFolder)
 
 _bstr_t GetContentCacheLockName(const wchar_t* szFolder)
 {
-    // Object names take no further backslash and at most MAX_PATH characters: the path goes in as a hash.
-    unsigned long long ullHash = 14695981039346656037ull;
-    for (const wchar_t* pch = szFolder; *pch; ++pch)
+    unsigned long long ullIdentity = 0;
+    unsigned long ulVolume = 0;
+    const CUniqueHFile hFolder(CreateFileW(szFolder, FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (hFolder.IsValid() && GetFileInformationByHandle(hFolder.Get(), &info))
     {
-        ullHash ^= static_cast<unsigned short>(towupper(*pch));
-        ullHash *= 1099511628211ull;
+        ulVolume = info.dwVolumeSerialNumber;
+        ullIdentity = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
     }
-    wchar_t szHash[17];
-    for (int n = 15; n >= 0; --n, ullHash >>= 4)
-        szHash[n] = L"0123456789ABCDEF"[ullHash & 0xF];
-    szHash[16] = L'\0';
-    return _bstr_t(L"Local\\") + g_szMakerName + L"." + g_szProductName + L".ContentCache." + szHash;
+    else
+    {
+        // Object names take no further backslash and at most MAX_PATH characters: the path goes in hashed.
+        ullIdentity = 14695981039346656037ull;
+        for (const wchar_t* pch = szFolder; *pch; ++pch)
+        {
+            ullIdentity ^= static_cast<unsigned short>(towupper(*pch));
+            ullIdentity *= 1099511628211ull;
+        }
+    }
+    wchar_t szIdentity[32];
+    swprintf(szIdentity, 32, L"%08lX.%08lX%08lX", ulVolume, static_cast<unsigned long>(ullIdentity >> 32),
+             static_cast<unsigned long>(ullIdentity & 0xFFFFFFFF));
+    return _bstr_t(L"Local\\") + g_szMakerName + L"." + g_szProductName + L".ContentCache." + szIdentity;
 }
+
+namespace
+{
+// Waits for the object while the thread's windows go on answering their messages; true once it is owned.
+bool WaitPumpingMessages(HANDLE hObject, DWORD dwTimeoutMs)
+{
+    const DWORD dwStart = GetTickCount();
+    for (;;)
+    {
+        const DWORD dwElapsed = GetTickCount() - dwStart;
+        if (dwElapsed >= dwTimeoutMs) return false;
+        const DWORD dwWait =
+            MsgWaitForMultipleObjects(1, &hObject, FALSE, dwTimeoutMs - dwElapsed, QS_ALLINPUT);
+        if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED_0) return true;
+        if (dwWait != WAIT_OBJECT_0 + 1) return false;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
+            // A request to quit is not the launcher's to act on: it stays for whoever runs a loop after it.
+            if (msg.message == WM_QUIT)
+            {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                const DWORD dwLeft = dwTimeoutMs - (GetTickCount() - dwStart);
+                const DWORD dwLast = WaitForSingleObject(hObject, dwLeft > dwTimeoutMs ? 0 : dwLeft);
+                return dwLast == WAIT_OBJECT_0 || dwLast == WAIT_ABANDONED;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+} // namespace
+
+CContentCacheLock* CContentCacheLock::s_pHeld = nullptr;
 
 CContentCacheLock::CContentCacheLock(const _bstr_t& bsFolder)
     : m_hMutex(CreateMutexW(nullptr, FALSE, GetContentCacheLockName(bsFolder)))
 {
     // Unpacking the largest pack takes seconds; a start that waited this long stands behind a hung one.
     const DWORD c_dwWaitMs = 5 * 60 * 1000;
-    if (m_hMutex.IsValid())
+    if (m_hMutex.IsValid() && WaitPumpingMessages(m_hMutex.Get(), c_dwWaitMs))
     {
-        const DWORD dwWait = WaitForSingleObject(m_hMutex.Get(), c_dwWaitMs);
-        m_fHeld = dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED;
+        s_pHeld = this;
+        SetReleaseBeforeErrorBox(&CContentCacheLock::ReleaseHeld);
     }
 }
 
 CContentCacheLock::~CContentCacheLock()
 {
-    if (m_fHeld) ReleaseMutex(m_hMutex.Get());
+    if (s_pHeld != this) return;
+    SetReleaseBeforeErrorBox(nullptr);
+    ReleaseHeld();
+}
+
+void CContentCacheLock::ReleaseHeld()
+{
+    ReleaseMutex(s_pHeld->m_hMutex.Get());
+    s_pHeld = nullptr;
 }
 
 bool WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData, DWORD& dwError)

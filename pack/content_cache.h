@@ -38,13 +38,18 @@ void WriteCacheStamp(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp
 // Removed before any file of the folder changes, so that no stamp ever vouches for a half-filled folder.
 void RemoveCacheStamp(const _bstr_t& bsFolder);
 
-// The name of the session-wide lock of one cache folder: the same for every spelling of its path's case.
+// The name of the session-wide lock of one cache folder: the folder's identity on its volume, so that
+// every spelling of its path (case, short names) gives the same lock; the upper-cased path when the folder
+// cannot be opened.
 _bstr_t GetContentCacheLockName(const wchar_t* szFolder);
 
 // Holds the cache folder's lock while it lives, so that two starts at once (a double click twice) do not
 // write the same files: the second waits while the first unpacks, then finds every file up to date. A
-// holder that died leaves the lock abandoned, which counts as acquired. When the wait runs out, or the
-// lock cannot be made, the start goes on unlocked and any clash is reported where a write fails.
+// holder that died leaves the lock abandoned, which counts as acquired. While it waits, the thread's
+// windows (the splash) keep answering. The lock goes before any error box, so that no start waits behind
+// another's box. When the wait runs out, or the lock cannot be made, the start goes on unlocked: a file
+// that two starts write at once fails for one of them at its opening, and every file is checked against
+// its digest, so an unlocked start can fail but cannot unpack wrong bytes.
 class CContentCacheLock
 {
 public:
@@ -54,8 +59,10 @@ public:
     ~CContentCacheLock();
 
 private:
+    static void ReleaseHeld();
+
     CUniqueHandle m_hMutex;
-    bool m_fHeld = false;
+    static CContentCacheLock* s_pHeld;
 };
 
 // Writes a whole buffer to an open file; false when the write failed or came up short, with the

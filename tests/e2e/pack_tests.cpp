@@ -629,7 +629,7 @@ TEST_F(PackStarts, APackFileOfTheRightSizeWithOtherBytesIsWrittenAgainBeforeItIs
 
 // First starts at once, as a repeated double click makes them: the later ones wait while the first one
 // unpacks, then find the whole tree. Each runs as an executable of its own name, so that each has its
-// own Wine settings.
+// own Wine settings; half of them know TEMP by its short (8.3) name, which must lock the same folder.
 TEST_F(PackStarts, FirstStartsAtOnceAllRunFromTheWholeTree)
 {
     const int c_nStarts = 4;
@@ -644,13 +644,17 @@ TEST_F(PackStarts, FirstStartsAtOnceAllRunFromTheWholeTree)
         SCOPED_TRACE(round);
         RemoveTree(m_temp);
         MakeFolder(m_temp);
+        const std::wstring temp = MakeFolder(m_temp + L"\\Temporary Files");
+        wchar_t szShort[MAX_PATH];
+        ASSERT_NE(GetShortPathNameW(temp.c_str(), szShort, MAX_PATH), 0u);
+        ASSERT_NE(std::wstring(szShort), temp);
         std::vector<CLaunchResult> results(c_nStarts);
         std::vector<std::thread> threads;
         for (int i = 0; i < c_nStarts; ++i)
             threads.emplace_back([&, i] {
                 CLauncherStart start;
                 start.exePath = exes[i];
-                start.tempFolder = m_temp;
+                start.tempFolder = i % 2 ? std::wstring(szShort) : temp;
                 results[i] = start.Run();
             });
         for (auto& thread : threads)
@@ -660,13 +664,14 @@ TEST_F(PackStarts, FirstStartsAtOnceAllRunFromTheWholeTree)
             EXPECT_TRUE(result.boxes.empty()) << Narrow(result.transcript);
             EXPECT_EQ(result.exitCode, 0u) << Narrow(result.transcript);
         }
-        ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+        ExpectSameTree(ReadTree(temp + L"\\" + c_szCacheBelowTemp), ExpectedFullCache());
     }
 }
 
 // A launcher that died holding the cache folder's lock leaves it abandoned: the next start takes it.
 TEST_F(PackStarts, ALockLeftByALauncherThatDiedDoesNotBlockTheNextStart)
 {
+    SHCreateDirectory(nullptr, m_cache.c_str());
     CUniqueHandle hMutex;
     std::thread([&] {
         hMutex.Reset(CreateMutexW(nullptr, TRUE, corvane::GetContentCacheLockName(m_cache.c_str())));
@@ -818,4 +823,78 @@ TEST_F(PackIntegrity, PathsThatCannotFitAreRefusedBeforeAnythingIsCreated)
             EXPECT_TRUE(tree.files.empty() && tree.folders.empty()) << Join(tree.folders);
         }
     }
+}
+
+// The application runs in the launcher's process and loads its libraries as in a process started
+// normally: by bare name from the folder its SetDllDirectoryW names, and from beside the executable.
+TEST_F(PackStarts, TheApplicationLoadsItsLibrariesAsInAProcessStartedNormally)
+{
+    const std::wstring exe =
+        LauncherWith(m_scratch / L"native.exe", PackBytes(L"native.chm"), PackBytes(L"native.chm.digests"));
+    ASSERT_TRUE(CopyFileW(BuildPath(L"tests\\packs\\corvane-test-native.dll").c_str(),
+                          (m_scratch / L"beside-native.dll").c_str(), FALSE));
+    const std::wstring arch = sizeof(void*) == 8 ? L"x64" : L"x86";
+    const struct
+    {
+        std::wstring scenario;
+        std::string line;
+    } rows[] = {
+        {L"entry.dlldirectory = " + arch + L"\nentry.loadlibrary = corvane-native.dll\n",
+         "app LoadLibrary \"corvane-native.dll\" -> ok"},
+        {L"entry.loadlibrary = beside-native.dll\n", "app LoadLibrary \"beside-native.dll\" -> ok"},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.line);
+        ExpectCleanStart(LaunchExe(exe, m_temp, row.scenario), m_cache);
+        EXPECT_EQ(LinesStartingWith(Log(), "app LoadLibrary"), std::vector<std::string>{row.line});
+    }
+}
+
+// A start never waits behind another start's error box: the lock goes before the box. The second start
+// runs while the first one's box is up; were it to wait for the lock, it would time out here.
+TEST_F(PackStarts, NoStartWaitsBehindAnotherStartsBox)
+{
+    std::string damaged = PackBytes(L"full.chm");
+    damaged.pop_back();
+    CLauncherStart first;
+    first.exePath = LauncherWith(m_scratch / L"damaged.exe", damaged, PackBytes(L"full.chm.digests"));
+    first.tempFolder = m_temp;
+    CLaunchResult second;
+    first.onBox = [&](const CWindowSnapshot&, HANDLE) {
+        CLauncherStart start;
+        start.exePath = PackExe(L"full");
+        start.tempFolder = m_temp;
+        start.timeoutMs = 30000;
+        second = start.Run();
+    };
+    const CLaunchResult result = first.Run();
+    ASSERT_EQ(result.boxes.size(), 1u) << Narrow(result.transcript);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT)));
+    EXPECT_FALSE(second.timedOut);
+    EXPECT_TRUE(second.boxes.empty()) << Narrow(second.transcript);
+    EXPECT_EQ(second.exitCode, 0u);
+}
+
+// While a start waits for the lock, its splash keeps answering messages (it would otherwise be "not
+// responding"), and once the lock is free the start goes through.
+TEST_F(PackStarts, TheSplashAnswersWhileTheStartWaitsForTheLock)
+{
+    SHCreateDirectory(nullptr, m_cache.c_str());
+    const CUniqueHandle hMutex(
+        CreateMutexW(nullptr, TRUE, corvane::GetContentCacheLockName(m_cache.c_str())));
+    ASSERT_TRUE(hMutex.IsValid());
+    CLaunchResult result;
+    std::thread starter([&] { result = Launch(L"full", m_temp); });
+
+    HWND hwndSplash = nullptr;
+    for (int n = 0; n < 600 && !hwndSplash; ++n, Sleep(100))
+        hwndSplash = FindWindowW(c_szSplashClass, nullptr);
+    ASSERT_TRUE(hwndSplash != nullptr);
+    DWORD_PTR dwResult = 0;
+    const LRESULT lAnswered = SendMessageTimeoutW(hwndSplash, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &dwResult);
+    ReleaseMutex(hMutex.Get());
+    starter.join();
+    EXPECT_NE(lAnswered, 0) << "the splash did not answer while its start waited";
+    ExpectCleanStart(result, m_cache);
 }

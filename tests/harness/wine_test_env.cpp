@@ -209,6 +209,7 @@ CLaunchResult CLauncherStart::Run() const
     options.workDir = workDir;
     options.answers = answers;
     options.onBox = onBox;
+    options.timeoutMs = timeoutMs;
     if (!tempFolder.empty())
     {
         options.env.emplace_back(L"TEMP", tempFolder);

@@ -88,6 +88,7 @@ struct CLauncherStart
     std::wstring workDir;
     std::vector<int> answers;
     std::function<void(const CWindowSnapshot&, HANDLE)> onBox;
+    DWORD timeoutMs = 60000;
 
     CLaunchResult Run() const;
 };

@@ -104,3 +104,22 @@ TEST(ContentCache, LockNameIsOneKernelObjectNamePerFolderWhateverItsCase)
     EXPECT_NE(Str(GetContentCacheLockName(L"C:\\Temp2\\Skarnveld\\ProductContentCache")), name);
     EXPECT_LE(Str(GetContentCacheLockName(std::wstring(400, L'x').c_str())).size(), size_t(MAX_PATH));
 }
+
+// An existing folder is known by its identity: its long and short spellings name one lock, another
+// folder another.
+TEST(ContentCache, LockNameOfAnExistingFolderIsTheSameForEverySpelling)
+{
+    wchar_t szTemp[MAX_PATH];
+    ASSERT_NE(GetTempPathW(MAX_PATH, szTemp), 0u);
+    const std::wstring folder = std::wstring(szTemp) + L"Corvane lock name test folder";
+    const std::wstring other = folder + L" 2";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    CreateDirectoryW(other.c_str(), nullptr);
+    wchar_t szShort[MAX_PATH];
+    ASSERT_NE(GetShortPathNameW(folder.c_str(), szShort, MAX_PATH), 0u);
+    EXPECT_NE(std::wstring(szShort), folder);
+    EXPECT_EQ(Str(GetContentCacheLockName(szShort)), Str(GetContentCacheLockName(folder.c_str())));
+    EXPECT_NE(Str(GetContentCacheLockName(other.c_str())), Str(GetContentCacheLockName(folder.c_str())));
+    RemoveDirectoryW(folder.c_str());
+    RemoveDirectoryW(other.c_str());
+}
