@@ -8,13 +8,15 @@ under the persistent Wine server of tests/run-in-wine.sh; best of BENCH_ROUNDS, 
 short starts BENCH_REPEAT times a round. Floors beside them, taken in the same rounds: the splash screen
 alone (the product's own first steps, corvane-bench-splash), the splash followed by the creation of the
 ITStorage object (corvane-bench-splash --storage), and ITStorage's enumeration of the corpus with one
-attribute query per file (corvane-bench-stat); the walk again into a folder as deep as the cache's. Pack
+attribute query per file (corvane-bench-stat); the walk again into a folder as deep as the cache's. What the
+integrity checks cost: the same corpus in a launcher built from BENCH_BASE (the last release without the
+digest checks; its sources taken with git archive), cold and warm, in the same rounds. Pack
 figures: tools/corvane-pack/bench/bench.py, run as it is. Exe size: the launcher variant built without a
 pack (tests/packs).
 
 Environment: BENCH_QUICK=1 (a 40-file corpus, 3 rounds, the 32-bit product only: about a minute),
 BENCH_ROUNDS=N (8), BENCH_REPEAT=N (4; 1 with BENCH_QUICK), BENCH_FLAVOURS="win32 win64", BENCH_PHASES=0
-(no phase breakdown), BENCH_PACK=0 (no pack rows), JOBS (build parallelism)."""
+(no phase breakdown), BENCH_PACK=0 (no pack rows), BENCH_BASE=REV (777165e), JOBS (build parallelism)."""
 import filecmp
 import os
 import re
@@ -36,6 +38,9 @@ FLAVOURS = os.environ.get("BENCH_FLAVOURS", "win32" if QUICK else "win32 win64")
 FLAVOUR_NAMES = {"win32": "32-bit product (qemu-i386)", "win64": "64-bit build (native)"}
 SYSTEM_DIR = {"win32": "syswow64", "win64": "system32"}
 CORPUS_FILES = 40 if QUICK else 548
+# The launcher without the integrity checks, for what they cost.
+BASE_REV = os.environ.get("BENCH_BASE", "777165e")
+TOOLCHAINS = {"win32": "mingw-i686.cmake", "win64": "mingw-x86_64.cmake"}
 # The application behind the entry returns at once and touches nothing: every figure is the launcher's.
 SCENARIO = "# make bench: the entry returns at once, nothing is hashed or shown.\nentry.result = i4:0\n"
 
@@ -86,25 +91,45 @@ def prepare_corpus():
     size = sum(os.path.getsize(os.path.join(d, n)) for d, _, names in os.walk(corpus) for n in names)
     pack = os.path.join(WORK, "corpus.chm")
     fresh = pack + ".new"
-    r = subprocess.run([os.path.join(BUILD, "host", "corvane-pack"), corpus, fresh], capture_output=True)
+    r = subprocess.run([os.path.join(BUILD, "host", "corvane-pack"), "--digests", fresh + ".digests", corpus, fresh],
+                       capture_output=True)
     if r.returncode != 0:
         raise SystemExit("corvane-pack failed: " + r.stderr.decode(errors="replace"))
-    replace_if_changed(fresh, pack)
-    os.remove(fresh)
+    for suffix in ("", ".digests"):
+        replace_if_changed(fresh + suffix, pack + suffix)
+        os.remove(fresh + suffix)
     return corpus, pack, files, size
+
+
+def build_base(name, corpus):
+    """The launcher of BASE_REV carrying the corpus: the release before the integrity checks."""
+    src = os.path.join(WORK, "base-src-" + BASE_REV)
+    if not os.path.exists(os.path.join(src, "CMakeLists.txt")):
+        os.makedirs(src, exist_ok=True)
+        archive = subprocess.run(["git", "-C", ROOT, "archive", BASE_REV], capture_output=True, check=True)
+        subprocess.run(["tar", "-x", "-C", src], input=archive.stdout, check=True)
+    out = os.path.join(WORK, "base-" + name)
+    subprocess.run(["cmake", "-S", src, "-B", out, "-DCORVANE_TESTS=OFF",
+                    "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(src, "cmake", TOOLCHAINS[name]),
+                    "-DCORVANE_PACK_TOOL=" + os.path.join(BUILD, "host", "corvane-pack"),
+                    "-DCORVANE_CONTENT_DIR=" + corpus], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", out, "--target", "Corvane", "-j", os.environ.get("JOBS", "2")], check=True,
+                   stdout=subprocess.DEVNULL)
+    return os.path.join(out, "Corvane.exe")
 
 
 class Flavour:
     """One build of the launcher and its bench programs in the prefix, and the starts that time them."""
 
-    def __init__(self, name, pack):
+    def __init__(self, name, pack, corpus):
         self.name = name
         self.dir = os.path.join(BUILD, name)
         self.bench_dir = os.path.join(self.dir, "tests", "bench")
         self.work = os.path.join(WORK, name)
         os.makedirs(self.work, exist_ok=True)
         os.makedirs(self.bench_dir, exist_ok=True)
-        replace_if_changed(pack, os.path.join(self.bench_dir, "corpus.chm"))
+        for suffix in ("", ".digests"):
+            replace_if_changed(pack + suffix, os.path.join(self.bench_dir, "corpus.chm" + suffix))
         subprocess.run(["cmake", "--build", self.dir, "--target", "corvane_bench", "-j",
                         os.environ.get("JOBS", "2")], check=True, stdout=subprocess.DEVNULL)
         shutil.copyfile(os.path.join(self.dir, "fakeclr", "full", "mscoree.dll"),
@@ -119,7 +144,8 @@ class Flavour:
                     "empty": os.path.join(self.bench_dir, "corvane-bench-empty.exe"),
                     "splash": os.path.join(self.bench_dir, "corvane-bench-splash.exe"),
                     "walk": os.path.join(self.bench_dir, "corvane-bench-walk.exe"),
-                    "stat": os.path.join(self.bench_dir, "corvane-bench-stat.exe")}
+                    "stat": os.path.join(self.bench_dir, "corvane-bench-stat.exe"),
+                    "base": build_base(name, corpus)}
 
     def temp(self, which):
         # Each launcher its own TEMP: both use the same cache folder name below it.
@@ -192,7 +218,7 @@ class Flavour:
     def verify(self, corpus):
         """One untimed start of each launcher with the call log: the entry ran, the runtime saw nothing
         wrong, the corpus was unpacked whole. Also fills both caches for the warm rows."""
-        for which in ("demo", "corpus"):
+        for which in ("demo", "corpus", "base"):
             log = os.path.join(self.work, which + "-clr.log")
             if os.path.exists(log):
                 os.remove(log)
@@ -203,10 +229,11 @@ class Flavour:
             bad = [l for l in lines if l.startswith(("VIOLATION", "scenario error", "FATAL"))]
             if bad or not any(l.startswith("app return") for l in lines):
                 raise SystemExit("%s did not run its entry cleanly: %s" % (which, bad or lines[-5:]))
-        r = subprocess.run(["diff", "-r", "-q", "-x", "ProductContent.chm", corpus, self.cache("corpus")],
-                           capture_output=True)
-        if r.returncode != 0:
-            raise SystemExit("the corpus launcher unpacked a different tree:\n" + r.stdout.decode()[:2000])
+        for which in ("corpus", "base"):
+            r = subprocess.run(["diff", "-r", "-q", "-x", "ProductContent.chm", corpus, self.cache(which)],
+                               capture_output=True)
+            if r.returncode != 0:
+                raise SystemExit("the %s launcher unpacked a different tree:\n%s" % (which, r.stdout.decode()[:2000]))
 
     def measure(self, rounds):
         """Best of the rounds, interleaved: each round runs every row once, from a rotating first row."""
@@ -215,6 +242,8 @@ class Flavour:
             "walk": lambda: self.walk_baseline()[0]["ms"],
             "walk-deep": lambda: self.walk_baseline(deep=True)[0]["ms"],
             "warm-corpus": lambda: self.launch("corpus")[0]["ms"],
+            "base-cold": lambda: (self.clear_cache("base"), self.launch("base"))[1][0]["ms"],
+            "base-warm": lambda: self.launch("base")[0]["ms"],
             "warm-demo": lambda: self.launch("demo")[0]["ms"],
             "empty": lambda: self.start(self.exe["empty"])[0]["ms"],
             "splash": lambda: self.start(self.exe["splash"])[0]["ms"],
@@ -224,7 +253,7 @@ class Flavour:
         order = list(rows)
         # The short starts differ by tens of milliseconds and vary by more from start to start on these
         # machines: each round takes them REPEAT times, so that their best is one of many.
-        short = ["warm-corpus", "warm-demo", "empty", "splash", "splash-storage"]
+        short = ["warm-corpus", "base-warm", "warm-demo", "empty", "splash", "splash-storage"]
         times = {name: [] for name in order}
         for n in range(rounds):
             sequence = order[n % len(order):] + order[:n % len(order)]
@@ -301,7 +330,7 @@ def main():
     phases = []
     holder = None
     for name in FLAVOURS:
-        flavour = Flavour(name, pack)
+        flavour = Flavour(name, pack, corpus)
         if not holder:
             holder = hold_desktop(flavour)
         flavour.verify(corpus)
@@ -316,6 +345,14 @@ def main():
                       med["warm-corpus"], "demo pack warm %s" % fmt_s(best["warm-demo"]),
                       "%+.0f ms" % (best["warm-corpus"] - best["warm-demo"]), "≤ +20 ms",
                       best["warm-corpus"] - best["warm-demo"] <= 20))
+        table.append(("Integrity checks, cold start, %d files" % files, label, best["cold"], med["cold"],
+                      "release without them %s" % fmt_s(best["base-cold"]),
+                      "%.2f×" % (best["cold"] / best["base-cold"]), "≤ 1.05×",
+                      best["cold"] / best["base-cold"] <= 1.05))
+        table.append(("Integrity checks, warm start, %d files" % files, label, best["warm-corpus"],
+                      med["warm-corpus"], "release without them %s" % fmt_s(best["base-warm"]),
+                      "%+.0f ms" % (best["warm-corpus"] - best["base-warm"]), "≤ +10 ms",
+                      best["warm-corpus"] - best["base-warm"] <= 10))
         table.append(("Warm start, demo pack", label, best["warm-demo"], med["warm-demo"],
                       "empty GUI program %s" % fmt_s(best["empty"]),
                       "%+.0f ms" % (best["warm-demo"] - best["empty"]), "≤ +100 ms",
