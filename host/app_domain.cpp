@@ -1,10 +1,10 @@
-// The application step: the domain "Entryway" over the content folder and the call of the managed entry.
+// The application step: the runtime started and stopped, the domain "Entryway" over the content folder, and
+// the call of the managed entry.
 #include "app_domain.h"
 
 #include "base/error_report.h"
 #include "base/product.h"
 #include "base/unique_any.h"
-#include "pack/storage_extraction.h"
 
 namespace corvane
 {
@@ -21,7 +21,7 @@ const wchar_t c_szEntryCallFailure[] =
 // which the assembly load then reports as E_POINTER; any other failure of the query is reported here.
 HRESULT QueryAppDomain(IUnknown* pUnk, const wchar_t* szSentence, _AppDomainPtr& oAppDomain)
 {
-    if (!pUnk) return S_FALSE;
+    if (!pUnk) return S_OK;
     const HRESULT hr = pUnk->QueryInterface(IID__AppDomain, reinterpret_cast<void**>(&oAppDomain));
     if (FAILED(hr) && hr != E_NOINTERFACE) return ReportHresult(hr, IErrorInfoPtr(), szSentence);
     return S_OK;
@@ -65,6 +65,37 @@ HRESULT GetDefaultAppDomain(ICorRuntimeHost* pClrHost, _AppDomainPtr& oAppDomain
     return QueryAppDomain(unkAppDomain, c_szDefaultDomainFailure, oAppDomain);
 }
 
+// The argument array of the entry method: the product name and the splash window (or 0).
+HRESULT BuildEntryArguments(CUniqueSafeArray& args)
+{
+    args.Reset(SafeArrayCreateVector(VT_VARIANT, 0, 2));
+    if (!args.IsValid()) return E_OUTOFMEMORY;
+    LONG index = 0;
+    _variant_t vtAssemblyName(g_szProductName);
+    RETURN_IF_FAILED(SafeArrayPutElement(args.Get(), &index, &vtAssemblyName));
+    index = 1;
+    // The handle is widened with sign extension, as a pointer-sized value converts to 64 bits.
+    _variant_t vtHwnd(
+        static_cast<ULONGLONG>(static_cast<LONGLONG>(reinterpret_cast<LONG_PTR>(GetMessageBoxOwner()))));
+    return SafeArrayPutElement(args.Get(), &index, &vtHwnd);
+}
+
+} // namespace
+
+HRESULT StartRuntime(ICorRuntimeHost* pClrHost)
+{
+    const HRESULT hr = pClrHost->Start();
+    if (FAILED(hr)) return ReportHresult(hr, GetErrorInfoSource(pClrHost), L"The CLR could not be started.");
+    return S_OK;
+}
+
+HRESULT CreateApplicationDomain(ICorRuntimeHost* pClrHost, const _bstr_t& bsContentFolder,
+                                _AppDomainPtr& oAppDomain)
+{
+    if (bsContentFolder.length() > 0) return CreatePrimaryDomain(pClrHost, bsContentFolder, oAppDomain);
+    return GetDefaultAppDomain(pClrHost, oAppDomain);
+}
+
 // The entry type of the core assembly, loaded into the domain. A missing domain or assembly (a call
 // that succeeded without its object) fails the step that needs it, with E_POINTER.
 HRESULT LoadEntryType(_AppDomain* pAppDomain, _TypePtr& oType)
@@ -82,21 +113,6 @@ HRESULT LoadEntryType(_AppDomain* pAppDomain, _TypePtr& oType)
     if (FAILED(hr))
         return ReportHresult(hr, GetCallErrorInfo(oAssembly, IID__Assembly), c_szEntryTypeFailure);
     return S_OK;
-}
-
-// The argument array of the entry method: the product name and the splash window (or 0).
-HRESULT BuildEntryArguments(CUniqueSafeArray& args)
-{
-    args.Reset(SafeArrayCreateVector(VT_VARIANT, 0, 2));
-    if (!args.IsValid()) return E_OUTOFMEMORY;
-    LONG index = 0;
-    _variant_t vtAssemblyName(g_szProductName);
-    RETURN_IF_FAILED(SafeArrayPutElement(args.Get(), &index, &vtAssemblyName));
-    index = 1;
-    // The handle is widened with sign extension, as a pointer-sized value converts to 64 bits.
-    _variant_t vtHwnd(
-        static_cast<ULONGLONG>(static_cast<LONGLONG>(reinterpret_cast<LONG_PTR>(GetMessageBoxOwner()))));
-    return SafeArrayPutElement(args.Get(), &index, &vtHwnd);
 }
 
 // Calls the entry method with the product name and the splash window; its result as an integer.
@@ -119,33 +135,11 @@ HRESULT InvokeEntryMethod(_Type* pType, int& nResult)
     nResult = vtRetval.intVal;
     return S_OK;
 }
-} // namespace
-
-HRESULT RunManagedApplication(ICorRuntimeHostPtr oClrHost)
+HRESULT StopRuntime(ICorRuntimeHost* pClrHost)
 {
-    HRESULT hr = oClrHost->Start();
-    if (FAILED(hr)) return ReportHresult(hr, GetErrorInfoSource(oClrHost), L"The CLR could not be started.");
-
-    // Only a start with nothing to unpack (no pack, no temporary folder) falls back to the default
-    // domain. After a reported failure start-up ends: the default domain's base is the executable's
-    // folder, where an assembly of the core assembly's name could wait to be run instead of the product's.
-    _bstr_t bsBaseDir;
-    _AppDomainPtr oAppDomain;
-    hr = PrepareProductContent(bsBaseDir);
-    if (FAILED(hr)) return hr;
-    if (hr == S_OK)
-        RETURN_IF_FAILED(CreatePrimaryDomain(oClrHost, bsBaseDir, oAppDomain));
-    else
-        RETURN_IF_FAILED(GetDefaultAppDomain(oClrHost, oAppDomain));
-
-    _TypePtr oType;
-    RETURN_IF_FAILED(LoadEntryType(oAppDomain, oType));
-    int nResult = 0;
-    RETURN_IF_FAILED(InvokeEntryMethod(oType, nResult));
-
-    hr = oClrHost->Stop();
+    const HRESULT hr = pClrHost->Stop();
     if (FAILED(hr))
-        return ReportHresult(hr, GetErrorInfoSource(oClrHost), L"The CLR could not be terminated.");
-    return nResult;
+        return ReportHresult(hr, GetErrorInfoSource(pClrHost), L"The CLR could not be terminated.");
+    return S_OK;
 }
 } // namespace corvane

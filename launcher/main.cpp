@@ -5,6 +5,7 @@
 #include "base/system_library.h"
 #include "host/app_domain.h"
 #include "host/clr_binding.h"
+#include "pack/storage_extraction.h"
 #include "requirements/framework_survey.h"
 #include "requirements/os_requirement.h"
 #include "requirements/runtime_requirements_dialog.h"
@@ -25,6 +26,7 @@ HRESULT BindRuntime(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 ver
 
 HRESULT StartUp(HINSTANCE hInstance);
 HRESULT LoadAndRunApplication();
+HRESULT RunApplication(ICorRuntimeHost* pClrHost);
 
 // The process entry: the whole start-up inside the guard that turns its outcome into the exit code.
 int LauncherMain(HINSTANCE hInstance, LPWSTR, int)
@@ -42,8 +44,8 @@ HRESULT StartUp(HINSTANCE hInstance)
     return LoadAndRunApplication();
 }
 
-// Everything after the splash screen: the runtime shim, a bound runtime, the framework check, and the
-// application step, inside which the managed application runs (host/app_domain.cpp).
+// Everything after the splash screen: the runtime shim, a bound runtime, the framework check, then the
+// application.
 HRESULT LoadAndRunApplication()
 {
     SetErrorMode(SEM_FAILCRITICALERRORS);
@@ -57,7 +59,26 @@ HRESULT LoadAndRunApplication()
     RETURN_IF_FAILED(BindRuntime(hmodMscoree, verClrRequired, verNetfxRequired, clrresult));
     RETURN_IF_FAILED(CheckFrameworkRequirement(verClrRequired, verNetfxRequired, clrresult.verClr));
     RestoreLibrarySearch();
-    return RunManagedApplication(clrresult.oClrHost);
+    return RunApplication(clrresult.oClrHost);
+}
+
+// The runtime started, the pack unpacked, the domain over it, the managed entry called, the runtime
+// stopped: the entry's result. Only a start with nothing to unpack (no pack, no temporary folder) gets
+// the default domain: after a failure start-up ends, since the default domain's base is the
+// executable's folder, where an assembly of the core assembly's name could wait to be run instead.
+HRESULT RunApplication(ICorRuntimeHost* pClrHost)
+{
+    RETURN_IF_FAILED(StartRuntime(pClrHost));
+    _bstr_t bsContentFolder;
+    RETURN_IF_FAILED(PrepareProductContent(bsContentFolder));
+    _AppDomainPtr oAppDomain;
+    RETURN_IF_FAILED(CreateApplicationDomain(pClrHost, bsContentFolder, oAppDomain));
+    _TypePtr oType;
+    RETURN_IF_FAILED(LoadEntryType(oAppDomain, oType));
+    int nResult = 0;
+    RETURN_IF_FAILED(InvokeEntryMethod(oType, nResult));
+    RETURN_IF_FAILED(StopRuntime(pClrHost));
+    return nResult;
 }
 
 namespace
