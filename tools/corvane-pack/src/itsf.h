@@ -1,5 +1,7 @@
 // ITSF v3 container layout: directory entries, directory chunks, meta files, headers, and the reader.
 #pragma once
+#include "pe_resources.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -64,7 +66,10 @@ std::vector<uint8_t> BuildHeaders(const CDirectory& dir, uint64_t section0Size);
 class CItsfReader
 {
 public:
-    bool Open(const std::filesystem::path& pathPack, std::string& strError);
+    // The bytes of range in pathFile (all of it, or a resource of an executable); strName names them in
+    // errors.
+    bool Open(const std::filesystem::path& pathFile, const CFileRange& range, const std::string& strName,
+              std::string& strError);
     const std::vector<CDirEntry>& Entries() const { return m_arEntries; }
     // Raw bytes of a section-0 range, fed to sink in pieces.
     bool ReadSection0(uint64_t offset, uint64_t length,
@@ -78,6 +83,7 @@ private:
     const CDirEntry* Find(const std::string& name) const;
 
     std::ifstream m_file;
+    uint64_t m_base = 0;
     uint64_t m_fileSize = 0;
     uint64_t m_contentOffset = 0;
     uint64_t m_u = 0;

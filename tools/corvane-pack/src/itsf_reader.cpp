@@ -26,9 +26,9 @@ bool ReadEncInt(const uint8_t*& p, const uint8_t* end, uint64_t& u)
 
 bool CItsfReader::ReadAt(uint64_t offset, void* p, size_t n)
 {
-    if (offset + n > m_fileSize) return false;
+    if (offset > m_fileSize || n > m_fileSize - offset) return false;
     m_file.clear();
-    m_file.seekg(static_cast<std::streamoff>(offset));
+    m_file.seekg(static_cast<std::streamoff>(m_base + offset));
     m_file.read(static_cast<char*>(p), static_cast<std::streamsize>(n));
     return static_cast<size_t>(m_file.gcount()) == n;
 }
@@ -40,20 +40,31 @@ const CDirEntry* CItsfReader::Find(const std::string& name) const
     return nullptr;
 }
 
-bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strError)
+bool CItsfReader::Open(const std::filesystem::path& pathFile, const CFileRange& range,
+                       const std::string& strName, std::string& strError)
 {
-    std::error_code ec;
-    m_fileSize = std::filesystem::file_size(pathPack, ec);
-    m_file.open(pathPack, std::ios::binary);
-    if (ec || !m_file)
+    m_base = range.uOffset;
+    m_fileSize = range.cbSize;
+    m_file.open(pathFile, std::ios::binary);
+    if (!m_file)
     {
-        strError = "cannot open " + pathPack.u8string() + (ec ? ": " + ec.message() : "");
+        strError = "cannot read " + strName;
         return false;
     }
     uint8_t h[0x60];
     if (!ReadAt(0, h, sizeof(h)) || std::memcmp(h, "ITSF", 4) != 0 || GetU32(h + 4) != 3)
     {
-        strError = pathPack.u8string() + ": not a pack (no ITSF version 3 header)";
+        strError = strName + ": not a pack (no ITSF version 3 header)";
+        return false;
+    }
+    // Header section 0 holds the pack's length: a pack cut short or with bytes added is damaged.
+    uint8_t hs0[0x10];
+    if (GetU64(h + 0x40) >= sizeof(hs0) && ReadAt(GetU64(h + 0x38), hs0, sizeof(hs0)) &&
+        GetU64(hs0 + 8) != m_fileSize)
+    {
+        strError = strName + ": " + std::to_string(m_fileSize) + " bytes where its header says " +
+                   std::to_string(GetU64(hs0 + 8)) +
+                   (m_fileSize < GetU64(hs0 + 8) ? " (cut short)" : " (bytes added after it)");
         return false;
     }
     const uint64_t hs1Offset = GetU64(h + 0x48);
@@ -61,7 +72,7 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
     uint8_t itsp[0x54];
     if (!ReadAt(hs1Offset, itsp, sizeof(itsp)) || std::memcmp(itsp, "ITSP", 4) != 0)
     {
-        strError = pathPack.u8string() + ": directory header missing";
+        strError = strName + ": directory header missing";
         return false;
     }
     const uint32_t chunkSize = GetU32(itsp + 0x10);
@@ -70,7 +81,7 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
     const uint64_t chunksOffset = hs1Offset + GetU32(itsp + 0x08);
     if (chunkSize < 0x20 || chunkSize > 0x10000 || uint64_t(nChunks) * chunkSize > m_fileSize)
     {
-        strError = pathPack.u8string() + ": bad directory geometry";
+        strError = strName + ": bad directory geometry";
         return false;
     }
     std::vector<uint8_t> chunk(chunkSize);
@@ -81,13 +92,13 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
             !ReadAt(chunksOffset + uint64_t(index) * chunkSize, chunk.data(), chunkSize) ||
             std::memcmp(chunk.data(), "PMGL", 4) != 0)
         {
-            strError = pathPack.u8string() + ": bad listing chunk " + std::to_string(index);
+            strError = strName + ": bad listing chunk " + std::to_string(index);
             return false;
         }
         const uint32_t free = GetU32(&chunk[4]);
         if (free > chunkSize - 0x14)
         {
-            strError = pathPack.u8string() + ": bad free space in chunk " + std::to_string(index);
+            strError = strName + ": bad free space in chunk " + std::to_string(index);
             return false;
         }
         const uint8_t* p = &chunk[0x14];
@@ -99,7 +110,7 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
             uint64_t section = 0;
             if (!ReadEncInt(p, end, nameLen) || nameLen == 0 || nameLen > uint64_t(end - p))
             {
-                strError = pathPack.u8string() + ": bad entry in chunk " + std::to_string(index);
+                strError = strName + ": bad entry in chunk " + std::to_string(index);
                 return false;
             }
             e.strName.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(nameLen));
@@ -107,7 +118,7 @@ bool CItsfReader::Open(const std::filesystem::path& pathPack, std::string& strEr
             if (!ReadEncInt(p, end, section) || !ReadEncInt(p, end, e.uOffset) ||
                 !ReadEncInt(p, end, e.cbLength))
             {
-                strError = pathPack.u8string() + ": bad entry in chunk " + std::to_string(index);
+                strError = strName + ": bad entry in chunk " + std::to_string(index);
                 return false;
             }
             e.uSection = static_cast<uint32_t>(section);
@@ -190,7 +201,7 @@ bool CItsfReader::ReadSection1(const std::function<bool(const uint8_t*, size_t)>
     CLzxDecoder dec;
     if (!dec.Init(static_cast<uint32_t>(window)))
     {
-        strError = dec.Error();
+        strError = "bad ControlData: " + dec.Error();
         return false;
     }
     const uint64_t resetFrames = resetBytes / kFrameSize;

@@ -202,6 +202,10 @@ bool CLzxDecoder::DecodeFrame(const uint8_t* p, size_t n, uint8_t* out)
         }
         if (m_br.Overrun()) return Fail("compressed frame too short");
     }
+    // A frame's bits end in its last 16-bit word: bytes left over mean a damaged frame or reset table.
+    const uint8_t* pStop = m_blockType == kBlockUncompressed && m_remaining > 0 ? m_raw : m_br.Position();
+    if (pStop > m_end) return Fail("compressed frame too short");
+    if (pStop < m_end) return Fail("compressed frame has bytes left over");
     std::memcpy(out, &m_window[frameStart], kFrameSize);
     if (m_uE8TranslationSize != 0) TranslateE8Frame(out, uFramePos, m_uE8TranslationSize, false);
     return true;

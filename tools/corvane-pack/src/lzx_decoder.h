@@ -58,8 +58,10 @@ private:
             m_n = 0;
             return raw;
         }
+        // Just past the last 16-bit word any consumed bit came from.
+        const uint8_t* Position() const { return m_p - 2 * (m_n / 16); }
         // True when bits beyond the frame's bytes were consumed.
-        bool Overrun() const { return m_p - 2 * (m_n / 16) > m_end; }
+        bool Overrun() const { return Position() > m_end; }
 
     private:
         void Fill()

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <set>
 #include <string>
 
 #ifdef _WIN32
@@ -25,12 +26,14 @@ namespace
 const char kHelp[] =
     "usage: corvane-pack [OPTIONS] SOURCE_DIR OUTPUT.chm   pack a folder\n"
     "       corvane-pack --list PACK                       list a pack\n"
-    "       corvane-pack --verify PACK SOURCE_DIR          check a pack against a folder\n"
+    "       corvane-pack --verify PACK [SOURCE_DIR]        check a pack, alone or against a folder\n"
     "\n"
     "Packs every file and folder below SOURCE_DIR into an ITSF (compiled-help) container, file content\n"
     "LZX-compressed, for the launcher's RT_RCDATA 666 resource. The same tree always gives the same bytes.\n"
     "Nothing is written unless the whole tree can be packed; an existing OUTPUT is replaced only at the "
     "end.\n"
+    "PACK is a pack, or a Windows executable that carries one as RT_RCDATA 666 (its digests as 667).\n"
+    "Options go before or after the paths; after -- every argument is a path.\n"
     "\n"
     "Options:\n"
     "  --store          keep file content uncompressed (section 0) instead of LZX\n"
@@ -38,11 +41,16 @@ const char kHelp[] =
     "  --no-e8          no E8 call translation (on by default: it makes x86 code smaller, and chmlib,\n"
     "                   7-Zip and Windows' ITStorage as Wine has it all undo it)\n"
     "  --quiet          no progress line (there is none anyway when stdout or stderr is not a terminal)\n"
-    "  --digests FILE   also write to FILE the size and hash of the pack and of each file in it, for the\n"
-    "                   launcher to check the pack and unpacked files against (format: pack/pack_digest.h)\n"
-    "  --list PACK      print each folder and file of PACK with its size in bytes, then the totals\n"
-    "  --verify PACK SOURCE_DIR\n"
-    "                   decode PACK with corvane-pack's own reader and compare every file and folder\n"
+    "  --digests FILE   packing: also write to FILE the size and hash of the pack and of each file in it,\n"
+    "                   for the launcher to check the pack and unpacked files against (pack/pack_digest.h);\n"
+    "                   --list, --verify: check the pack against FILE (not an executable's own digests)\n"
+    "  --list PACK      decode every file of PACK (and check it against the digests, if there are any),\n"
+    "                   then print each folder and file with its size in bytes and the totals; a damaged\n"
+    "                   pack prints no listing\n"
+    "  --verify PACK [SOURCE_DIR]\n"
+    "                   decode every file of PACK with corvane-pack's own reader; compare every file and\n"
+    "                   folder with SOURCE_DIR, and every file's and the pack's size and hash with the\n"
+    "                   digests, when there are those\n"
     "  --help           this text\n"
     "  --version        the tool's version\n"
     "Encoder tuning (for experiments; defaults are the measured best):\n"
@@ -53,12 +61,14 @@ const char kHelp[] =
     "  --greedy-seed    first prices from a longest-match parse\n"
     "\n"
     "Exit codes:\n"
-    "  0  done (--verify: the pack holds exactly the folder)\n"
-    "  1  --verify: the pack differs from the folder\n"
-    "  2  the command line is not understood\n"
+    "  0  done (--verify: the pack is whole and matches the folder and digests it was checked against)\n"
+    "  1  --verify: the pack differs from the folder or from the digests\n"
+    "  2  the command line is not understood, or OUTPUT or the digests would be inside SOURCE_DIR\n"
     "  3  the source folder cannot be packed as it is (a name Windows cannot hold, names differing only in\n"
     "     case, a special file, a path too long) or cannot be read; nothing is written\n"
-    "  4  the output cannot be written (missing folder, no permission, disk full), or PACK cannot be read\n"
+    "  4  the output cannot be written (missing folder, no permission, disk full), or PACK or the\n"
+    "     digests cannot be read or are damaged (--list: also a pack that differs from its digests)\n"
+    "On SIGINT or SIGTERM a pack in progress removes its temporary files and ends by that signal.\n"
     "Every error message names the file or folder it is about.\n";
 
 int UsageError(const std::string& strWhy)
@@ -126,79 +136,143 @@ bool ParseCount(const std::vector<std::string>& arArgs, size_t& i, int& nValue)
     return true;
 }
 
-int ListCommand(const std::vector<std::string>& arArgs)
+enum class EMode
 {
-    if (arArgs.size() != 2) return UsageError("--list takes one pack");
-    std::string strError;
-    const EPackStatus status = ListPack(fs::u8path(arArgs[1]), std::cout, strError);
-    if (status != EPackStatus::Ok) return Report(status, {strError}, "cannot list " + arArgs[1]);
-    return 0;
-}
+    Pack,
+    List,
+    Verify,
+};
 
-int VerifyCommand(const std::vector<std::string>& arArgs)
+struct CCommand
 {
-    if (arArgs.size() != 3) return UsageError("--verify takes a pack and a folder");
-    std::vector<std::string> arProblems;
-    const EPackStatus status = VerifyPack(fs::u8path(arArgs[1]), fs::u8path(arArgs[2]), arProblems);
-    if (status != EPackStatus::Ok)
-        return Report(status, arProblems, "verify FAILED: " + arArgs[1] + " does not match " + arArgs[2]);
-    std::cout << "verify OK: " << arArgs[1] << " matches " << arArgs[2] << '\n';
-    return 0;
-}
-
-int PackCommand(const std::vector<std::string>& arArgs)
-{
-    CPackOptions opt;
+    EMode mode = EMode::Pack;
+    bool bHelp = false;
+    bool bVersion = false;
     bool bQuiet = false;
-    std::vector<std::string> arPositional;
+    std::string strPackOption; // the first option only packing takes
+    CPackOptions opt;
+    std::vector<std::string> arPaths;
+};
+
+const std::set<std::string> kPackingOptions = {"--store", "--threads", "--no-e8",       "--greedy-seed",
+                                               "--depth", "--nice",    "--split-depth", "--passes"};
+
+// Options anywhere; "--" ends them. Returns -1, or the exit code of a command line not understood.
+int ParseCommand(const std::vector<std::string>& arArgs, CCommand& cmd)
+{
+    bool bOptions = true;
     for (size_t i = 0; i < arArgs.size(); ++i)
     {
         const std::string& strArg = arArgs[i];
+        if (!bOptions || strArg.size() < 2 || strArg[0] != '-')
+        {
+            cmd.arPaths.push_back(strArg);
+            continue;
+        }
         bool bOk = true;
-        if (strArg == "--store")
-            opt.bStore = true;
+        if (kPackingOptions.count(strArg) && cmd.strPackOption.empty()) cmd.strPackOption = strArg;
+        if (strArg == "--")
+            bOptions = false;
+        else if (strArg == "--help" || strArg == "-h")
+            cmd.bHelp = true;
+        else if (strArg == "--version")
+            cmd.bVersion = true;
+        else if (strArg == "--list" || strArg == "--verify")
+        {
+            const EMode mode = strArg == "--list" ? EMode::List : EMode::Verify;
+            if (cmd.mode != EMode::Pack && cmd.mode != mode)
+                return UsageError("--list and --verify do not go together");
+            cmd.mode = mode;
+        }
+        else if (strArg == "--store")
+            cmd.opt.bStore = true;
         else if (strArg == "--quiet")
-            bQuiet = true;
+            cmd.bQuiet = true;
         else if (strArg == "--greedy-seed")
-            opt.optLzx.bGreedySeed = true;
+            cmd.opt.optLzx.bGreedySeed = true;
         else if (strArg == "--no-e8")
-            opt.optLzx.uE8TranslationSize = 0;
+            cmd.opt.optLzx.uE8TranslationSize = 0;
         else if (strArg == "--threads")
-            bOk = ParseCount(arArgs, i, opt.nThreads);
+            bOk = ParseCount(arArgs, i, cmd.opt.nThreads);
         else if (strArg == "--depth")
-            bOk = ParseCount(arArgs, i, opt.optLzx.nDepth);
+            bOk = ParseCount(arArgs, i, cmd.opt.optLzx.nDepth);
         else if (strArg == "--nice")
-            bOk = ParseCount(arArgs, i, opt.optLzx.nNice);
+            bOk = ParseCount(arArgs, i, cmd.opt.optLzx.nNice);
         else if (strArg == "--split-depth")
-            bOk = ParseCount(arArgs, i, opt.optLzx.nSplitDepth);
+            bOk = ParseCount(arArgs, i, cmd.opt.optLzx.nSplitDepth);
         else if (strArg == "--passes")
-            bOk = ParseCount(arArgs, i, opt.optLzx.nPasses);
+            bOk = ParseCount(arArgs, i, cmd.opt.optLzx.nPasses);
         else if (strArg == "--digests")
         {
             if (i + 1 >= arArgs.size()) return UsageError("--digests needs a file");
-            opt.pathDigests = fs::u8path(arArgs[++i]);
+            cmd.opt.pathDigests = fs::u8path(arArgs[++i]);
         }
-        else if (strArg.size() > 1 && strArg[0] == '-')
-            return UsageError("unknown option " + strArg);
         else
-            arPositional.push_back(strArg);
+            return UsageError("unknown option " + strArg);
         if (!bOk) return UsageError(strArg + " needs a number");
     }
-    if (arPositional.size() != 2) return UsageError("packing takes a source folder and an output file");
+    return -1;
+}
+
+// True when path is the folder or lies below it, links followed as far as they exist but for the last name
+// of path: a pack is renamed over a link, not written through it.
+bool IsWithin(const fs::path& path, const fs::path& pathFolder)
+{
+    std::error_code ec, ecFolder;
+    const fs::path pathAbsolute = fs::absolute(path);
+    const fs::path pathFull = fs::weakly_canonical(pathAbsolute.parent_path(), ec) / pathAbsolute.filename();
+    const fs::path pathDir = fs::weakly_canonical(fs::absolute(pathFolder), ecFolder);
+    if (ec || ecFolder) return false;
+    const fs::path pathRelative = pathFull.lexically_relative(pathDir);
+    return !pathRelative.empty() && *pathRelative.begin() != "..";
+}
+
+int ListCommand(const CCommand& cmd)
+{
+    if (cmd.arPaths.size() != 1) return UsageError("--list takes one pack");
+    std::vector<std::string> arProblems;
+    const EPackStatus status =
+        ListPack(fs::u8path(cmd.arPaths[0]), cmd.opt.pathDigests, std::cout, arProblems);
+    if (status != EPackStatus::Ok) return Report(status, arProblems, "cannot list " + cmd.arPaths[0]);
+    return 0;
+}
+
+int VerifyCommand(const CCommand& cmd)
+{
+    if (cmd.arPaths.empty() || cmd.arPaths.size() > 2)
+        return UsageError("--verify takes a pack and, if it is to be compared with one, a folder");
+    std::vector<std::string> arProblems;
+    std::string strSummary;
+    const EPackStatus status = VerifyPack(fs::u8path(cmd.arPaths[0]),
+                                          cmd.arPaths.size() > 1 ? fs::u8path(cmd.arPaths[1]) : fs::path(),
+                                          cmd.opt.pathDigests, arProblems, strSummary);
+    if (status != EPackStatus::Ok) return Report(status, arProblems, "verify FAILED: " + strSummary);
+    std::cout << "verify OK: " << strSummary << '\n';
+    return 0;
+}
+
+int PackCommand(CCommand& cmd)
+{
+    if (cmd.arPaths.size() != 2) return UsageError("packing takes a source folder and an output file");
+    const fs::path pathSource = fs::u8path(cmd.arPaths[0]), pathOutput = fs::u8path(cmd.arPaths[1]);
     // The same name would give both the same temporary file.
     std::error_code ec;
     auto normal = [&ec](const fs::path& path) { return fs::absolute(path, ec).lexically_normal(); };
-    if (!opt.pathDigests.empty() && normal(opt.pathDigests) == normal(fs::u8path(arPositional[1])))
+    if (!cmd.opt.pathDigests.empty() && normal(cmd.opt.pathDigests) == normal(pathOutput))
         return UsageError("--digests needs a file other than the output");
+    // The next pack of the folder would take in this one.
+    if (fs::is_directory(pathSource, ec))
+        for (const fs::path& path : {pathOutput, cmd.opt.pathDigests})
+            if (!path.empty() && IsWithin(path, pathSource))
+                return UsageError(path.u8string() + " is inside the source folder " + pathSource.u8string());
 
     CProgressLine line;
-    if (!bQuiet && IsTerminal(stdout) && IsTerminal(stderr))
-        opt.fnProgress = [&line](const CPackProgress& progress) { line.Show(progress); };
+    if (!cmd.bQuiet && IsTerminal(stdout) && IsTerminal(stderr))
+        cmd.opt.fnProgress = [&line](const CPackProgress& progress) { line.Show(progress); };
     std::vector<std::string> arProblems;
-    const EPackStatus status =
-        PackTree(fs::u8path(arPositional[0]), fs::u8path(arPositional[1]), opt, arProblems);
+    const EPackStatus status = PackTree(pathSource, pathOutput, cmd.opt, arProblems);
     line.Finish();
-    if (status != EPackStatus::Ok) return Report(status, arProblems, "nothing written to " + arPositional[1]);
+    if (status != EPackStatus::Ok) return Report(status, arProblems, "nothing written to " + cmd.arPaths[1]);
     return 0;
 }
 } // namespace
@@ -207,17 +281,23 @@ int main(int argc, char** argv)
 {
     const std::vector<std::string> arArgs(argv + 1, argv + argc);
     if (arArgs.empty()) return UsageError("nothing to do");
-    if (arArgs[0] == "--help" || arArgs[0] == "-h")
+    CCommand cmd;
+    const int nExit = ParseCommand(arArgs, cmd);
+    if (nExit >= 0) return nExit;
+    if (cmd.bHelp)
     {
         std::cout << kHelp;
         return 0;
     }
-    if (arArgs[0] == "--version")
+    if (cmd.bVersion)
     {
         std::cout << "corvane-pack " CORVANE_PACK_VERSION "\n";
         return 0;
     }
-    if (arArgs[0] == "--list") return ListCommand(arArgs);
-    if (arArgs[0] == "--verify") return VerifyCommand(arArgs);
-    return PackCommand(arArgs);
+    const char* szMode = cmd.mode == EMode::List ? "--list" : "--verify";
+    if (cmd.mode != EMode::Pack && !cmd.strPackOption.empty())
+        return UsageError(cmd.strPackOption + " is for packing, not " + szMode);
+    if (cmd.mode == EMode::List) return ListCommand(cmd);
+    if (cmd.mode == EMode::Verify) return VerifyCommand(cmd);
+    return PackCommand(cmd);
 }

@@ -1,5 +1,6 @@
 // Scans the source tree, streams file content through the LZX encoder (in parallel per reset interval) into a
-// scratch file, then assembles headers, directory, meta files and content into the final container.
+// scratch file, then assembles headers, directory, meta files and content into the final container; lists
+// packs and checks them, whole files or inside executables, against a folder and the digests.
 #include "packer.h"
 
 #include "bytes.h"
@@ -10,11 +11,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -196,16 +202,95 @@ private:
     CLzxSection m_section;
 };
 
-// Removes the temporary files unless disarmed.
-struct CTempFiles
+#ifndef _WIN32
+// The files a SIGINT or SIGTERM removes, copied here before they are made: a signal handler may neither
+// allocate nor lock. A path is whole before the count takes it in.
+constexpr std::sig_atomic_t kMaxInterruptPaths = 4;
+char g_aszInterruptPaths[kMaxInterruptPaths][4096];
+volatile std::sig_atomic_t g_nInterruptPaths = 0;
+
+extern "C" void RemoveAndDie(int nSignal)
 {
-    std::vector<fs::path> arPaths;
+    for (std::sig_atomic_t i = 0; i < g_nInterruptPaths; ++i)
+        unlink(g_aszInterruptPaths[i]);
+    // SA_RESETHAND restored the default action: the process ends by this signal, so its parent sees it.
+    raise(nSignal);
+}
+
+void RemoveOnInterrupt(const std::vector<fs::path>& arPaths)
+{
+    g_nInterruptPaths = 0;
+    for (const fs::path& path : arPaths)
+    {
+        const std::string& str = path.native();
+        // Longer than the system takes: it can never be made, so there is nothing to remove.
+        if (str.size() >= sizeof(g_aszInterruptPaths[0]) || g_nInterruptPaths == kMaxInterruptPaths) continue;
+        std::memcpy(g_aszInterruptPaths[g_nInterruptPaths], str.c_str(), str.size() + 1);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        g_nInterruptPaths = g_nInterruptPaths + 1;
+    }
+    static bool s_bInstalled = false;
+    if (s_bInstalled) return;
+    s_bInstalled = true;
+    struct sigaction action = {};
+    action.sa_handler = RemoveAndDie;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    for (const int nSignal : {SIGINT, SIGTERM})
+    {
+        struct sigaction previous = {};
+        // A signal the caller ignores (a background job's SIGINT) stays ignored.
+        if (sigaction(nSignal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            sigaction(nSignal, &action, nullptr);
+    }
+}
+
+// Holds SIGINT and SIGTERM back while it lives, so the two renames that finish a pack are not split.
+class CInterruptsHeld
+{
+public:
+    CInterruptsHeld()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set, &m_previous);
+    }
+    ~CInterruptsHeld() { pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+
+private:
+    sigset_t m_previous;
+};
+#else
+// No POSIX signals on Windows: an interrupted pack there leaves its temporary files.
+void RemoveOnInterrupt(const std::vector<fs::path>&) {}
+struct CInterruptsHeld
+{
+    CInterruptsHeld() {}
+};
+#endif
+
+// Removes the temporary files when it goes, and on SIGINT or SIGTERM before that.
+class CTempFiles
+{
+public:
+    explicit CTempFiles(std::vector<fs::path> arPaths) : m_arPaths(std::move(arPaths))
+    {
+        RemoveOnInterrupt(m_arPaths);
+    }
     ~CTempFiles()
     {
         std::error_code ec;
-        for (const fs::path& p : arPaths)
+        for (const fs::path& p : m_arPaths)
             fs::remove(p, ec);
+        RemoveOnInterrupt({});
     }
+
+private:
+    std::vector<fs::path> m_arPaths;
 };
 
 // Copies a file, feeding its bytes to pHash too when there is one.
@@ -288,9 +373,13 @@ bool ScanTree(const fs::path& pathRoot, std::vector<CSourceEntry>& arEntries,
               std::vector<std::string>& arProblems)
 {
     std::error_code ec;
-    if (!fs::is_directory(pathRoot, ec))
+    const fs::file_status st = fs::status(pathRoot, ec);
+    if (!fs::is_directory(st))
     {
-        arProblems.push_back("cannot read source folder " + pathRoot.u8string() + ": not a folder");
+        arProblems.push_back("cannot read source folder " + pathRoot.u8string() + ": " +
+                             (st.type() == fs::file_type::not_found ? "it does not exist"
+                              : ec                                  ? ec.message()
+                                                                    : "not a folder"));
         return false;
     }
     arEntries.push_back(CSourceEntry{"/", pathRoot, true, 0});
@@ -313,13 +402,15 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
         progress.nFiles += e.bDir ? 0 : 1;
     }
 
-    CTempFiles temps;
     const fs::path pathTmpOut = fs::path(pathOutput).concat(".tmp");
     const fs::path pathTmpData = fs::path(pathOutput).concat(".tmp-data");
-    temps.arPaths = {pathTmpOut, pathTmpData};
     const bool bDigests = !opt.pathDigests.empty();
     const fs::path pathTmpDigests = fs::path(opt.pathDigests).concat(".tmp");
-    if (bDigests) temps.arPaths.push_back(pathTmpDigests);
+    std::vector<fs::path> arTemps = {pathTmpOut, pathTmpData};
+    if (bDigests) arTemps.push_back(pathTmpDigests);
+    const CTempFiles temps(arTemps);
+    // Messages name OUTPUT and FILE, never the temporary files behind them.
+    const std::string strOutput = pathOutput.u8string(), strDigests = opt.pathDigests.u8string();
     auto fail = [&](const std::string& s) {
         arProblems.push_back(s);
         return EPackStatus::PackFailed;
@@ -336,7 +427,7 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
     {
         errno = 0;
         std::ofstream data(pathTmpData, std::ios::binary | std::ios::trunc);
-        if (!data) return fail("cannot create " + pathTmpData.u8string() + Reason());
+        if (!data) return fail("cannot write " + strOutput + Reason());
         CLzxStream stream(data, opt);
         uint64_t uPos = 0;
         for (const CSourceEntry& e : arSource)
@@ -381,14 +472,14 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
             progress.cbDone = uPos;
             ++progress.nFilesDone;
             if (opt.fnProgress) opt.fnProgress(progress);
-            if (!data) return fail("cannot write " + pathTmpData.u8string() + " (disk full?)" + Reason());
+            if (!data) return fail("cannot write " + strOutput + " (disk full?)" + Reason());
         }
         if (!opt.bStore)
             lzx = stream.Finish();
         else
             lzx.arReset.push_back(0);
         data.close();
-        if (!data) return fail("cannot write " + pathTmpData.u8string() + " (disk full?)" + Reason());
+        if (!data) return fail("cannot write " + strOutput + " (disk full?)" + Reason());
     }
 
     // Section 0: the small meta files, then Content (or the stored user files).
@@ -412,7 +503,7 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
 
     std::error_code ec;
     const uint64_t cbData = fs::file_size(pathTmpData, ec);
-    if (ec) return fail("cannot read back " + pathTmpData.u8string() + ": " + ec.message());
+    if (ec) return fail("cannot write " + strOutput + ": its content cannot be read back: " + ec.message());
     const CDirectory pathDir = BuildDirectory(arDir);
     const std::vector<uint8_t> arHeaders = BuildHeaders(pathDir, cbMeta + cbData);
     corvane::CContentHash packHash;
@@ -420,7 +511,7 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
     {
         errno = 0;
         std::ofstream out(pathTmpOut, std::ios::binary | std::ios::trunc);
-        if (!out) return fail("cannot create " + pathTmpOut.u8string() + Reason());
+        if (!out) return fail("cannot write " + strOutput + Reason());
         auto put = [&](const std::vector<uint8_t>& ar) {
             out.write(reinterpret_cast<const char*>(ar.data()), static_cast<std::streamsize>(ar.size()));
             if (pPackHash) pPackHash->Add(ar.data(), ar.size());
@@ -429,9 +520,10 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
         for (const auto& m : arMeta)
             put(m.second);
         std::string strError;
-        if (!CopyFileInto(out, pathTmpData, cbData, arBuffer, strError, pPackHash)) return fail(strError);
+        if (!CopyFileInto(out, pathTmpData, cbData, arBuffer, strError, pPackHash))
+            return fail("cannot write " + strOutput + ": its content cannot be read back");
         out.close();
-        if (!out) return fail("cannot write " + pathTmpOut.u8string() + " (disk full?)" + Reason());
+        if (!out) return fail("cannot write " + strOutput + " (disk full?)" + Reason());
     }
     fs::remove(pathTmpData, ec);
     if (bDigests)
@@ -440,14 +532,19 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
             BuildDigests(arHeaders.size() + cbMeta + cbData, packHash.Value(), std::move(arHashes));
         errno = 0;
         std::ofstream out(pathTmpDigests, std::ios::binary | std::ios::trunc);
-        if (!out) return fail("cannot create " + pathTmpDigests.u8string() + Reason());
+        if (!out) return fail("cannot write " + strDigests + Reason());
         out.write(reinterpret_cast<const char*>(arDigests.data()),
                   static_cast<std::streamsize>(arDigests.size()));
         out.close();
-        if (!out) return fail("cannot write " + pathTmpDigests.u8string() + " (disk full?)" + Reason());
+        if (!out) return fail("cannot write " + strDigests + " (disk full?)" + Reason());
+    }
+    // An interrupt between the two renames would leave digests that do not belong to OUTPUT.
+    const CInterruptsHeld held;
+    if (bDigests)
+    {
         // Before the pack, so that a failure here still leaves an existing OUTPUT alone.
         fs::rename(pathTmpDigests, opt.pathDigests, ec);
-        if (ec) return fail("cannot create " + opt.pathDigests.u8string() + ": " + ec.message());
+        if (ec) return fail("cannot create " + strDigests + ": " + ec.message());
     }
     fs::rename(pathTmpOut, pathOutput, ec);
     if (ec)
@@ -455,16 +552,370 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
         const std::string strWhy = ec.message();
         // Digests of a pack that is not there must not stay.
         if (bDigests) fs::remove(opt.pathDigests, ec);
-        return fail("cannot create " + pathOutput.u8string() + ": " + strWhy +
-                    (bDigests ? "; " + opt.pathDigests.u8string() + " removed" : ""));
+        return fail("cannot create " + strOutput + ": " + strWhy +
+                    (bDigests ? "; " + strDigests + " removed" : ""));
     }
     return EPackStatus::Ok;
 }
 
-EPackStatus ListPack(const fs::path& pathPack, std::ostream& osOut, std::string& strError)
+namespace
+{
+constexpr uint32_t kPackResourceId = 666;
+constexpr uint32_t kDigestsResourceId = 667;
+
+// A pack as the commands read it: a file of its own, or resource 666 of a Windows executable, whose resource
+// 667 then holds the pack's digests.
+struct CPackInput
+{
+    std::string strName; // in messages
+    CFileRange range;
+    bool bEmbeddedDigests = false;
+    CFileRange rangeDigests;
+};
+
+bool OpenPack(const fs::path& pathPack, CItsfReader& reader, CPackInput& input, std::string& strError)
+{
+    input.strName = pathPack.u8string();
+    std::error_code ec;
+    if (!fs::exists(pathPack, ec))
+    {
+        strError = "cannot read " + input.strName + ": " + (ec ? ec.message() : "it does not exist");
+        return false;
+    }
+    switch (FindRcData(pathPack, kPackResourceId, input.range, strError))
+    {
+    case EPeLookup::NotPe:
+        input.range = CFileRange{0, fs::file_size(pathPack, ec)};
+        if (ec)
+        {
+            strError = "cannot read " + input.strName + ": " + ec.message();
+            return false;
+        }
+        return reader.Open(pathPack, input.range, input.strName, strError);
+    case EPeLookup::Missing:
+        strError = input.strName + ": a Windows executable without a pack (no RT_RCDATA resource 666)";
+        return false;
+    case EPeLookup::Damaged:
+        return false;
+    case EPeLookup::Found:
+        break;
+    }
+    const EPeLookup digests = FindRcData(pathPack, kDigestsResourceId, input.rangeDigests, strError);
+    if (digests == EPeLookup::Damaged) return false;
+    input.bEmbeddedDigests = digests == EPeLookup::Found;
+    input.strName += ", resource 666";
+    return reader.Open(pathPack, input.range, input.strName, strError);
+}
+
+// The bytes of range in a file; false when they cannot all be read.
+bool ReadRange(const fs::path& path, const CFileRange& range, std::string& str)
+{
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(range.uOffset));
+    str.resize(static_cast<size_t>(range.cbSize));
+    in.read(&str[0], static_cast<std::streamsize>(str.size()));
+    return in && static_cast<size_t>(in.gcount()) == str.size();
+}
+
+// The XXH64 of the bytes of range in a file; false when they cannot all be read.
+bool HashRange(const fs::path& path, const CFileRange& range, uint64_t& ullHash)
+{
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(range.uOffset));
+    std::vector<char> arBuffer(kIoChunk);
+    corvane::CContentHash hash;
+    for (uint64_t cbLeft = range.cbSize; cbLeft > 0;)
+    {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(cbLeft, arBuffer.size()));
+        if (!in.read(arBuffer.data(), static_cast<std::streamsize>(n))) return false;
+        hash.Add(arBuffer.data(), n);
+        cbLeft -= n;
+    }
+    ullHash = hash.Value();
+    return true;
+}
+
+// The files below the pack's root, in directory order.
+std::vector<const CDirEntry*> UserFiles(const CItsfReader& reader)
+{
+    std::vector<const CDirEntry*> ar;
+    for (const CDirEntry& e : reader.Entries())
+        if (!e.strName.empty() && e.strName[0] == '/' && !e.IsDir()) ar.push_back(&e);
+    return ar;
+}
+
+// Bytes of arFiles[i] at uAt within it; each file's bytes come in order.
+using FFileBytes = std::function<void(size_t i, uint64_t uAt, const uint8_t* p, size_t n)>;
+
+// Reads or decodes every byte of every file; false, with where, when the pack is damaged.
+bool DecodeFiles(CItsfReader& reader, const std::vector<const CDirEntry*>& arFiles, const FFileBytes& fnBytes,
+                 std::string& strError)
+{
+    std::vector<size_t> arSection1;
+    for (size_t i = 0; i < arFiles.size(); ++i)
+    {
+        const CDirEntry& e = *arFiles[i];
+        if (e.uSection == 1)
+        {
+            arSection1.push_back(i);
+            continue;
+        }
+        if (e.uSection != 0)
+        {
+            strError =
+                e.strName + ": in section " + std::to_string(e.uSection) + ", which the pack does not have";
+            return false;
+        }
+        uint64_t uAt = 0;
+        auto sink = [&](const uint8_t* p, size_t n) {
+            fnBytes(i, uAt, p, n);
+            uAt += n;
+            return true;
+        };
+        if (!reader.ReadSection0(e.uOffset, e.cbLength, sink, strError))
+        {
+            strError = e.strName + ": " + strError;
+            return false;
+        }
+    }
+    if (arSection1.empty()) return true;
+    std::sort(arSection1.begin(), arSection1.end(),
+              [&](size_t a, size_t b) { return arFiles[a]->uOffset < arFiles[b]->uOffset; });
+    const uint64_t cbSection = reader.Section1Length();
+    for (const size_t i : arSection1)
+        if (arFiles[i]->uOffset > cbSection || arFiles[i]->cbLength > cbSection - arFiles[i]->uOffset)
+        {
+            strError = arFiles[i]->strName + ": beyond the end of the compressed section";
+            return false;
+        }
+    size_t iNext = 0; // first file not yet finished
+    uint64_t uPos = 0;
+    auto sink = [&](const uint8_t* p, size_t n) {
+        const uint64_t uStart = uPos, uEnd = uPos + n;
+        uPos = uEnd;
+        for (size_t k = iNext; k < arSection1.size(); ++k)
+        {
+            const CDirEntry& e = *arFiles[arSection1[k]];
+            if (e.uOffset >= uEnd) break;
+            const uint64_t uFrom = std::max(e.uOffset, uStart), uTo = std::min(e.uOffset + e.cbLength, uEnd);
+            if (uFrom < uTo)
+                fnBytes(arSection1[k], uFrom - e.uOffset, p + (uFrom - uStart),
+                        static_cast<size_t>(uTo - uFrom));
+            if (e.uOffset + e.cbLength <= uEnd && k == iNext) ++iNext;
+        }
+        return true;
+    };
+    return reader.ReadSection1(sink, strError);
+}
+
+// A digest's path as the pack names it: "/dir/file" in UTF-8 (a lone surrogate becomes U+FFFD).
+std::string PackName(const corvane::CFileDigest& digest)
+{
+    std::string str = "/";
+    for (size_t n = 0; n < digest.cchPath; ++n)
+    {
+        uint32_t cp = digest.pbPath[2 * n] | digest.pbPath[2 * n + 1] << 8;
+        const uint32_t uNext =
+            n + 1 < digest.cchPath ? digest.pbPath[2 * n + 2] | digest.pbPath[2 * n + 3] << 8 : 0;
+        if (cp >= 0xD800 && cp < 0xDC00 && uNext >= 0xDC00 && uNext < 0xE000)
+        {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (uNext - 0xDC00);
+            ++n;
+        }
+        else if (cp >= 0xD800 && cp < 0xE000)
+            cp = 0xFFFD;
+        if (cp == '\\') cp = '/';
+        if (cp < 0x80)
+            str += static_cast<char>(cp);
+        else if (cp < 0x800)
+            str += {static_cast<char>(0xC0 | cp >> 6), static_cast<char>(0x80 | (cp & 0x3F))};
+        else if (cp < 0x10000)
+            str += {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
+                    static_cast<char>(0x80 | (cp & 0x3F))};
+        else
+            str += {static_cast<char>(0xF0 | cp >> 18), static_cast<char>(0x80 | (cp >> 12 & 0x3F)),
+                    static_cast<char>(0x80 | (cp >> 6 & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
+    }
+    return str;
+}
+} // namespace
+
+namespace
+{
+// Opens the pack, reads the digests (FILE's, else the executable's), decodes every file and compares it with
+// the source folder and the digests when there are those: VerifyPack's work, and --list's with no folder.
+EPackStatus CheckPack(const fs::path& pathPack, const fs::path& pathSource, const fs::path& pathDigests,
+                      CItsfReader& oReader, CPackInput& input, std::vector<std::string>& arProblems,
+                      std::string& strSummary)
+{
+    const std::string strPack = pathPack.u8string();
+    auto unreadable = [&](const std::string& strWhy, const std::string& strWhat, EPackStatus status) {
+        arProblems.push_back(strWhy);
+        strSummary = "cannot read " + strWhat;
+        return status;
+    };
+    std::string strError;
+    if (!OpenPack(pathPack, oReader, input, strError))
+        return unreadable(strError, strPack, EPackStatus::PackFailed);
+
+    // The digests: those of FILE, else those the executable carries.
+    std::string strDigestBytes, strDigestsName, strAgainst = pathSource.u8string();
+    if (!pathDigests.empty())
+    {
+        strDigestsName = pathDigests.u8string();
+        strAgainst += (strAgainst.empty() ? "" : " and ") + ("the digests in " + strDigestsName);
+        std::error_code ec;
+        const fs::file_status st = fs::status(pathDigests, ec);
+        if (!fs::is_regular_file(st))
+            return unreadable("cannot read " + strDigestsName + ": " +
+                                  (st.type() == fs::file_type::not_found ? "it does not exist"
+                                   : ec                                  ? ec.message()
+                                                                         : "not a file"),
+                              strDigestsName, EPackStatus::PackFailed);
+        errno = 0;
+        if (!ReadRange(pathDigests, CFileRange{0, fs::file_size(pathDigests, ec)}, strDigestBytes))
+            return unreadable("cannot read " + strDigestsName + Reason(), strDigestsName,
+                              EPackStatus::PackFailed);
+    }
+    else if (input.bEmbeddedDigests)
+    {
+        strDigestsName = strPack + ", resource 667";
+        strAgainst += (strAgainst.empty() ? "" : " and ") + std::string("its own digests (resource 667)");
+        if (!ReadRange(pathPack, input.rangeDigests, strDigestBytes))
+            return unreadable("cannot read " + strDigestsName, strDigestsName, EPackStatus::PackFailed);
+    }
+    corvane::CPackDigests digests;
+    const bool bDigests = !strDigestsName.empty();
+    if (bDigests &&
+        !digests.Read(reinterpret_cast<const unsigned char*>(strDigestBytes.data()), strDigestBytes.size()))
+        return unreadable(strDigestsName + ": not the digests of a pack, or damaged", strDigestsName,
+                          EPackStatus::PackFailed);
+
+    std::vector<CSourceEntry> arSource;
+    if (!pathSource.empty() && !ScanTree(pathSource, arSource, arProblems))
+    {
+        strSummary = "cannot read " + pathSource.u8string();
+        return EPackStatus::SourceRefused;
+    }
+
+    const std::vector<const CDirEntry*> arFiles = UserFiles(oReader);
+    // Each file's source file to compare with, once their sizes match.
+    std::vector<const CSourceEntry*> arFileSource(arFiles.size(), nullptr);
+    if (!pathSource.empty())
+    {
+        std::map<std::string, const CSourceEntry*> mapSource;
+        for (const CSourceEntry& e : arSource)
+            mapSource[e.strName] = &e;
+        std::map<std::string, size_t> mapFile;
+        for (size_t i = 0; i < arFiles.size(); ++i)
+            mapFile[arFiles[i]->strName] = i;
+        std::map<std::string, bool> mapSeen;
+        for (const CDirEntry& e : oReader.Entries())
+        {
+            if (e.strName.empty() || e.strName[0] != '/') continue;
+            const auto it = mapSource.find(e.strName);
+            if (it == mapSource.end())
+            {
+                arProblems.push_back("in the pack but not in the source: " + e.strName);
+                continue;
+            }
+            mapSeen[e.strName] = true;
+            if (e.IsDir()) continue;
+            if (e.cbLength != it->second->cbSize)
+                arProblems.push_back(e.strName + ": size " + std::to_string(e.cbLength) + " in the pack, " +
+                                     std::to_string(it->second->cbSize) + " in the source");
+            else
+                arFileSource[mapFile[e.strName]] = it->second;
+        }
+        for (const CSourceEntry& e : arSource)
+            if (!mapSeen.count(e.strName))
+                arProblems.push_back("in the source but not in the pack: " + e.strName);
+    }
+
+    std::vector<long> arDigest(arFiles.size(), -1); // the file's digest, when its size matches
+    if (bDigests)
+    {
+        std::vector<bool> arSeen(digests.Count(), false);
+        for (size_t i = 0; i < arFiles.size(); ++i)
+        {
+            const CDirEntry& e = *arFiles[i];
+            const std::u16string str = IsValidUtf8(e.strName) ? DigestPath(e.strName) : std::u16string();
+            const long k = str.empty() ? -1 : digests.Find(str.data(), str.size());
+            if (k < 0)
+            {
+                arProblems.push_back("in the pack but not in the digests: " + e.strName);
+                continue;
+            }
+            arSeen[static_cast<size_t>(k)] = true;
+            const uint64_t cbWant = digests.Entry(static_cast<uint32_t>(k)).cbSize;
+            if (e.cbLength != cbWant)
+                arProblems.push_back(e.strName + ": size " + std::to_string(e.cbLength) + " in the pack, " +
+                                     std::to_string(cbWant) + " in the digests");
+            else
+                arDigest[i] = k;
+        }
+        for (uint32_t k = 0; k < digests.Count(); ++k)
+            if (!arSeen[k])
+                arProblems.push_back("in the digests but not in the pack: " + PackName(digests.Entry(k)));
+        uint64_t ullPackHash = 0;
+        if (!HashRange(pathPack, input.range, ullPackHash))
+            return unreadable("cannot read " + input.strName, strPack, EPackStatus::PackFailed);
+        if (input.range.cbSize != digests.PackSize())
+            arProblems.push_back(input.strName + ": " + std::to_string(input.range.cbSize) +
+                                 " bytes, the digests say " + std::to_string(digests.PackSize()));
+        else if (ullPackHash != digests.PackHash())
+            arProblems.push_back(input.strName + ": its hash differs from the digests'");
+    }
+
+    std::vector<corvane::CContentHash> arHashes(bDigests ? arFiles.size() : 0);
+    std::vector<bool> arDiffers(arFiles.size(), false);
+    std::vector<uint8_t> arBuffer;
+    std::unique_ptr<std::ifstream> pInput;
+    size_t iOpen = SIZE_MAX;
+    auto onBytes = [&](size_t i, uint64_t uAt, const uint8_t* p, size_t n) {
+        if (arDigest[i] >= 0) arHashes[i].Add(p, n);
+        if (!arFileSource[i] || arDiffers[i]) return;
+        if (iOpen != i)
+        {
+            pInput.reset(new std::ifstream(arFileSource[i]->path, std::ios::binary));
+            pInput->seekg(static_cast<std::streamoff>(uAt));
+            iOpen = i;
+        }
+        arBuffer.resize(n);
+        pInput->read(reinterpret_cast<char*>(arBuffer.data()), static_cast<std::streamsize>(n));
+        arDiffers[i] = static_cast<size_t>(pInput->gcount()) != n || std::memcmp(arBuffer.data(), p, n) != 0;
+    };
+    if (!DecodeFiles(oReader, arFiles, onBytes, strError))
+        return unreadable(input.strName + ": damaged: " + strError, strPack, EPackStatus::PackFailed);
+    for (size_t i = 0; i < arFiles.size(); ++i)
+    {
+        if (arDiffers[i]) arProblems.push_back(arFiles[i]->strName + ": content differs from the source");
+        if (arDigest[i] >= 0 &&
+            arHashes[i].Value() != digests.Entry(static_cast<uint32_t>(arDigest[i])).ullHash)
+            arProblems.push_back(arFiles[i]->strName + ": content differs from its digest");
+    }
+
+    if (!arProblems.empty())
+    {
+        strSummary = strPack + " does not match " + strAgainst;
+        return EPackStatus::Differs;
+    }
+    strSummary = strPack + (strAgainst.empty() ? " decodes whole" : " matches " + strAgainst);
+    return EPackStatus::Ok;
+}
+} // namespace
+
+EPackStatus ListPack(const fs::path& pathPack, const fs::path& pathDigests, std::ostream& osOut,
+                     std::vector<std::string>& arProblems)
 {
     CItsfReader oReader;
-    if (!oReader.Open(pathPack, strError)) return EPackStatus::PackFailed;
+    CPackInput input;
+    std::string strSummary;
+    // A listing promises files that can be read whole: every byte is decoded (and checked against the
+    // digests when there are those) before any line is printed, and any difference is damage.
+    if (CheckPack(pathPack, fs::path(), pathDigests, oReader, input, arProblems, strSummary) !=
+        EPackStatus::Ok)
+        return EPackStatus::PackFailed;
     uint64_t nFiles = 0, nDirs = 0, cbTotal = 0;
     for (const CDirEntry& e : oReader.Entries())
     {
@@ -481,117 +932,16 @@ EPackStatus ListPack(const fs::path& pathPack, std::ostream& osOut, std::string&
         osOut << std::string(strSize.size() < 12 ? 12 - strSize.size() : 0, ' ') << strSize << "  "
               << e.strName << '\n';
     }
-    std::error_code ec;
-    osOut << nFiles << " files, " << nDirs << " folders, " << cbTotal << " bytes; pack "
-          << fs::file_size(pathPack, ec) << " bytes\n";
+    osOut << nFiles << " files, " << nDirs << " folders, " << cbTotal << " bytes; pack " << input.range.cbSize
+          << " bytes\n";
     return EPackStatus::Ok;
 }
 
-EPackStatus VerifyPack(const fs::path& pathPack, const fs::path& pathSource,
-                       std::vector<std::string>& arProblems)
+EPackStatus VerifyPack(const fs::path& pathPack, const fs::path& pathSource, const fs::path& pathDigests,
+                       std::vector<std::string>& arProblems, std::string& strSummary)
 {
     CItsfReader oReader;
-    std::string strError;
-    if (!oReader.Open(pathPack, strError))
-    {
-        arProblems.push_back(strError);
-        return EPackStatus::PackFailed;
-    }
-    std::vector<CSourceEntry> arSource;
-    if (!ScanTree(pathSource, arSource, arProblems)) return EPackStatus::SourceRefused;
-    std::map<std::string, const CSourceEntry*> mapSource;
-    for (const CSourceEntry& e : arSource)
-        mapSource[e.strName] = &e;
-
-    struct CTarget
-    {
-        const CDirEntry* pEntry;
-        const CSourceEntry* pSource;
-    };
-    std::vector<CTarget> arSection0, arSection1;
-    std::map<std::string, bool> mapSeen;
-    for (const CDirEntry& e : oReader.Entries())
-    {
-        if (e.strName.empty() || e.strName[0] != '/') continue;
-        const auto it = mapSource.find(e.strName);
-        if (it == mapSource.end())
-        {
-            arProblems.push_back("in the pack but not in the source: " + e.strName);
-            continue;
-        }
-        mapSeen[e.strName] = true;
-        if (e.IsDir()) continue;
-        if (e.cbLength != it->second->cbSize)
-        {
-            arProblems.push_back(e.strName + ": size " + std::to_string(e.cbLength) + " in the pack, " +
-                                 std::to_string(it->second->cbSize) + " in the source");
-            continue;
-        }
-        (e.uSection == 0 ? arSection0 : arSection1).push_back(CTarget{&e, it->second});
-    }
-    for (const CSourceEntry& e : arSource)
-        if (!mapSeen.count(e.strName))
-            arProblems.push_back("in the source but not in the pack: " + e.strName);
-
-    std::vector<uint8_t> arBuffer;
-    // Compares the next n source bytes of an open file with p.
-    auto compare = [&](std::ifstream& in, const uint8_t* p, size_t n) {
-        arBuffer.resize(n);
-        in.read(reinterpret_cast<char*>(arBuffer.data()), static_cast<std::streamsize>(n));
-        return static_cast<size_t>(in.gcount()) == n && std::memcmp(arBuffer.data(), p, n) == 0;
-    };
-    for (const CTarget& t : arSection0)
-    {
-        std::ifstream in(t.pSource->path, std::ios::binary);
-        bool bSame = true;
-        if (!oReader.ReadSection0(
-                t.pEntry->uOffset, t.pEntry->cbLength,
-                [&](const uint8_t* p, size_t n) {
-                    bSame = bSame && compare(in, p, n);
-                    return true;
-                },
-                strError))
-            bSame = false;
-        if (!bSame) arProblems.push_back(t.pEntry->strName + ": content differs");
-    }
-
-    std::sort(arSection1.begin(), arSection1.end(),
-              [](const CTarget& a, const CTarget& b) { return a.pEntry->uOffset < b.pEntry->uOffset; });
-    size_t iNext = 0; // first target not yet finished
-    uint64_t uPos = 0;
-    std::vector<bool> arBad(arSection1.size(), false);
-    std::unique_ptr<std::ifstream> pInput;
-    size_t iOpen = SIZE_MAX;
-    auto sink = [&](const uint8_t* p, size_t n) {
-        const uint64_t start = uPos, end = uPos + n;
-        uPos = end;
-        for (size_t i = iNext; i < arSection1.size(); ++i)
-        {
-            const CDirEntry& e = *arSection1[i].pEntry;
-            if (e.uOffset >= end) break;
-            const uint64_t s = std::max(e.uOffset, start), f = std::min(e.uOffset + e.cbLength, end);
-            if (s < f)
-            {
-                if (iOpen != i)
-                {
-                    pInput.reset(new std::ifstream(arSection1[i].pSource->path, std::ios::binary));
-                    pInput->seekg(static_cast<std::streamoff>(s - e.uOffset));
-                    iOpen = i;
-                }
-                if (!arBad[i] && !compare(*pInput, p + (s - start), static_cast<size_t>(f - s)))
-                    arBad[i] = true;
-            }
-            if (e.uOffset + e.cbLength <= end && i == iNext) ++iNext;
-        }
-        return true;
-    };
-    if (!arSection1.empty() && !oReader.ReadSection1(sink, strError))
-        arProblems.push_back(pathPack.u8string() + ": cannot decode the compressed section: " + strError);
-    for (size_t i = 0; i < arSection1.size(); ++i)
-    {
-        const CDirEntry& e = *arSection1[i].pEntry;
-        if (arBad[i] || e.uOffset + e.cbLength > uPos) arProblems.push_back(e.strName + ": content differs");
-    }
-    return arProblems.empty() ? EPackStatus::Ok : EPackStatus::Differs;
+    CPackInput input;
+    return CheckPack(pathPack, pathSource, pathDigests, oReader, input, arProblems, strSummary);
 }
 } // namespace corvane_pack

@@ -27,10 +27,10 @@ bool ScanTree(const std::filesystem::path& pathRoot, std::vector<CSourceEntry>& 
 enum class EPackStatus
 {
     Ok = 0,
-    Differs = 1,       // --verify: the pack does not hold the source tree
+    Differs = 1,       // --verify: the pack does not hold the source tree or does not match its digests
     Usage = 2,         // command line not understood
     SourceRefused = 3, // the source tree cannot be packed as it is, or cannot be read
-    PackFailed = 4,    // the output cannot be written, or the pack cannot be read
+    PackFailed = 4,    // the output cannot be written, or the pack (or its digests) cannot be read whole
 };
 
 struct CPackProgress
@@ -55,10 +55,19 @@ struct CPackOptions
 EPackStatus PackTree(const std::filesystem::path& pathSource, const std::filesystem::path& pathOutput,
                      const CPackOptions& opt, std::vector<std::string>& arProblems);
 
-// One line per folder and file with its size, then the totals and the pack's own size.
-EPackStatus ListPack(const std::filesystem::path& pathPack, std::ostream& osOut, std::string& strError);
+// PACK is a pack file, or a Windows executable that carries one as resource RT_RCDATA 666 (and may carry its
+// digests as RT_RCDATA 667).
 
-// Every difference goes to arProblems.
+// Decodes every file (and checks it against the digests: pathDigests, else an executable's), then prints
+// one line per folder and file with its size, the totals and the pack's own size. A damaged pack prints
+// nothing; what is wrong goes to arProblems.
+EPackStatus ListPack(const std::filesystem::path& pathPack, const std::filesystem::path& pathDigests,
+                     std::ostream& osOut, std::vector<std::string>& arProblems);
+
+// Decodes every file and compares the pack with pathSource and the digests when either is given (an empty
+// path: not that one). The digests are those of pathDigests, else those of an executable. Every difference
+// goes to arProblems; strSummary says in one line what was found.
 EPackStatus VerifyPack(const std::filesystem::path& pathPack, const std::filesystem::path& pathSource,
-                       std::vector<std::string>& arProblems);
+                       const std::filesystem::path& pathDigests, std::vector<std::string>& arProblems,
+                       std::string& strSummary);
 } // namespace corvane_pack

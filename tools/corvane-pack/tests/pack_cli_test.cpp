@@ -108,3 +108,101 @@ TEST(PackCommandLine, ListShowsEverySize)
               0u)
         << strTotals;
 }
+
+namespace
+{
+// Runs the tests' commands from a folder, so that paths can start with "-".
+class CWorkingFolder
+{
+public:
+    explicit CWorkingFolder(const fs::path& path) : m_pathBefore(fs::current_path())
+    {
+        fs::current_path(path);
+    }
+    ~CWorkingFolder() { fs::current_path(m_pathBefore); }
+
+private:
+    fs::path m_pathBefore;
+};
+} // namespace
+
+TEST(PackCommandLine, OptionsAnywhereAndDoubleDash)
+{
+    const fs::path pathWork = FreshDir("cli-order");
+    const std::string strText(20000, 'a');
+    MakeTree(pathWork / "--store", {{"a.txt", false, strText}});
+    MakeTree(pathWork / "src", {{"a.txt", false, strText}});
+    const CWorkingFolder work(pathWork);
+    const struct
+    {
+        std::vector<std::string> arArgs;
+        int nExit;
+    } arCases[] = {
+        {{"--", "--store", "dash.chm"}, 0},
+        {{"--verify", "dash.chm", "--", "--store"}, 0},
+        {{"--quiet", "--list", "dash.chm"}, 0},
+        {{"--list", "dash.chm", "--quiet"}, 0},
+        {{"src", "stored.chm", "--store", "--quiet"}, 0},
+        {{"--verify", "stored.chm", "src"}, 0},
+        {{"src", "--quiet", "lzx.chm"}, 0},
+        {{"src", "x.chm", "--frobnicate"}, 2},
+        {{"--list", "dash.chm", "--store"}, 2},
+        {{"--list", "--verify", "dash.chm"}, 2},
+        {{"--store", "dash.chm"}, 2}, // "--store" is an option here: one path only
+    };
+    for (const auto& c : arCases)
+    {
+        const CRunResult r = RunPacker(c.arArgs);
+        EXPECT_EQ(r.nExit, c.nExit) << c.arArgs[0] << " " << c.arArgs[1] << ": " << r.strErr;
+    }
+    // --store counted after the paths: the same text stored is larger than compressed.
+    EXPECT_GT(fs::file_size("stored.chm"), fs::file_size("lzx.chm") + strText.size() / 2);
+    EXPECT_FALSE(fs::exists("x.chm"));
+}
+
+TEST(PackCommandLine, MessagesSayWhatIsWrong)
+{
+    const fs::path pathWork = FreshDir("cli-messages");
+    const fs::path pathSource =
+        MakeTree(pathWork / "src", {{"a.txt", false, "a"}, {"sub/b.txt", false, "b"}});
+    const std::string strSource = pathSource.string(), strWork = pathWork.string();
+    const struct
+    {
+        std::vector<std::string> arArgs;
+        int nExit;
+        std::string strSaid, strNotSaid;
+    } arCases[] = {
+        {{strWork + "/missing", strWork + "/o.chm"},
+         3,
+         strWork + "/missing: it does not exist",
+         "not a folder"},
+        {{strSource + "/a.txt", strWork + "/o.chm"}, 3, strSource + "/a.txt: not a folder", "does not exist"},
+        {{strSource, strWork + "/no/o.chm"}, 4, "cannot write " + strWork + "/no/o.chm", ".tmp"},
+        {{"--verify", strWork + "/missing.chm", strSource},
+         4,
+         strWork + "/missing.chm: it does not exist",
+         "does not match"},
+        {{"--verify", strWork + "/missing.chm"},
+         4,
+         strWork + "/missing.chm: it does not exist",
+         "does not match"},
+        {{strSource, strSource + "/sub/o.chm"}, 2, "inside the source folder", ".tmp"},
+        {{strSource, strSource + "/../src/o.chm"}, 2, "inside the source folder", ".tmp"},
+        {{"--digests", strSource + "/d.cvdg", strSource, strWork + "/o.chm"},
+         2,
+         "inside the source folder",
+         ".tmp"},
+        {{strSource, strSource}, 2, "inside the source folder", ".tmp"},
+    };
+    const CTreeSnapshot before = Snapshot(pathWork);
+    for (const auto& c : arCases)
+    {
+        const CRunResult r = RunPacker(c.arArgs);
+        EXPECT_EQ(r.nExit, c.nExit) << c.strSaid << ": " << r.strErr;
+        EXPECT_NE(r.strErr.find(c.strSaid), std::string::npos) << r.strErr;
+        EXPECT_EQ(r.strErr.find(c.strNotSaid), std::string::npos) << r.strErr;
+        const CTreeSnapshot after = Snapshot(pathWork);
+        EXPECT_TRUE(after.setDirs == before.setDirs && after.mapFiles == before.mapFiles)
+            << c.strSaid << ": something was written";
+    }
+}

@@ -4,11 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <thread>
+
+extern char** environ;
 
 using namespace corvane_pack_test;
 
@@ -327,4 +334,58 @@ TEST(PackFailures, DiskFull)
     RunProcess({"umount", pathDisk.string()});
     EXPECT_TRUE(r.nExit != 0 && r.strErr.find("disk full") != std::string::npos) << r.strErr;
     EXPECT_TRUE(arLeft.empty()) << "left behind: " << arLeft[0];
+}
+
+TEST(PackFailures, InterruptLeavesNothing)
+{
+    std::mt19937 rng(11);
+    // Random bytes encode slowly: the pack is still being written when the signal comes.
+    const fs::path pathSource = MakeTree(FreshDir("int-src"), {{"r.bin", false, RandomBytes(rng, 16 << 20)}});
+    const fs::path pathOut = FreshDir("int-out");
+    const fs::path pathPack = pathOut / "p.chm", pathDigests = pathOut / "p.cvdg";
+    const std::vector<std::string> arArgs = {CORVANE_PACKER,   "--threads",          "1",
+                                             "--digests",      pathDigests.string(), pathSource.string(),
+                                             pathPack.string()};
+    std::vector<char*> arArgv;
+    for (const std::string& str : arArgs)
+        arArgv.push_back(const_cast<char*>(str.c_str()));
+    arArgv.push_back(nullptr);
+    // A test run in the background has SIGINT ignored, which the child would inherit and keep.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t setDefault, setNone;
+    sigemptyset(&setDefault);
+    sigaddset(&setDefault, SIGINT);
+    sigaddset(&setDefault, SIGTERM);
+    sigemptyset(&setNone);
+    posix_spawnattr_setsigdefault(&attr, &setDefault);
+    posix_spawnattr_setsigmask(&attr, &setNone);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    for (const int nSignal : {SIGTERM, SIGINT})
+    {
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, arArgv[0], nullptr, &attr, arArgv.data(), environ), 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        int nStatus = 0;
+        bool bExited = false;
+        while (!fs::exists(pathPack.string() + ".tmp-data") && std::chrono::steady_clock::now() < deadline &&
+               !(bExited = waitpid(pid, &nStatus, WNOHANG) == pid))
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (bExited)
+        {
+            ADD_FAILURE() << "the pack ended before it could be interrupted";
+            continue;
+        }
+        const bool bWriting = fs::exists(pathPack.string() + ".tmp-data");
+        kill(pid, nSignal);
+        ASSERT_EQ(waitpid(pid, &nStatus, 0), pid);
+        EXPECT_TRUE(bWriting) << "no temporary file within a minute";
+        EXPECT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == nSignal)
+            << "signal " << nSignal << ": status " << nStatus;
+        std::vector<std::string> arLeft;
+        for (const auto& entry : fs::directory_iterator(pathOut))
+            arLeft.push_back(entry.path().filename().string());
+        EXPECT_TRUE(arLeft.empty()) << "signal " << nSignal << " left " << arLeft[0];
+    }
+    posix_spawnattr_destroy(&attr);
 }
