@@ -19,6 +19,9 @@ command -v xwd >/dev/null || need+=(x11-apps)
 command -v python3 >/dev/null || need+=(python3)
 command -v mcs >/dev/null || need+=(mono-mcs)
 command -v mono >/dev/null || need+=(mono-runtime)
+# The interface tests: Wine's headers (metahost.h, itss.h), Mono's reference assemblies and Mono.Cecil.
+[ -f /usr/include/wine/wine/windows/metahost.h ] || need+=(libwine-dev)
+[ -f /usr/lib/mono/4.8-api/mscorlib.dll ] || need+=(mono-devel)
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
