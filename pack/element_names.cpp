@@ -2,36 +2,16 @@
 #include "element_names.h"
 
 #include "base/error_report.h"
+#include "name_rule.h"
 
 #include <cstring>
 #include <cwchar>
 
 namespace corvane
 {
-bool IsDeviceName(const wchar_t* szName)
-{
-    // The system takes the part before the first dot, without the blanks that end it ("NUL .txt" is
-    // NUL); COM and LPT go with a digit from 1 to 9 or a superscript one, two or three.
-    size_t nBase = wcscspn(szName, L".");
-    while (nBase > 0 && szName[nBase - 1] == L' ')
-        --nBase;
-    const wchar_t* const c_devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-    for (const wchar_t* szDevice : c_devices)
-        if (nBase == wcslen(szDevice) && _wcsnicmp(szName, szDevice, nBase) == 0) return true;
-    if (nBase != 4 || (_wcsnicmp(szName, L"COM", 3) != 0 && _wcsnicmp(szName, L"LPT", 3) != 0)) return false;
-    const wchar_t chNumber = szName[3];
-    return (chNumber >= L'1' && chNumber <= L'9') || chNumber == L'\x00B9' || chNumber == L'\x00B2' ||
-           chNumber == L'\x00B3';
-}
-
 bool IsSafeFileName(const wchar_t* szName)
 {
-    const size_t nLength = wcslen(szName);
-    if (nLength == 0 || wcscmp(szName, L".") == 0 || wcscmp(szName, L"..") == 0) return false;
-    if (szName[nLength - 1] == L'.' || szName[nLength - 1] == L' ') return false;
-    for (const wchar_t* pch = szName; *pch; ++pch)
-        if (*pch < 32 || wcschr(L"<>:\"/\\|?*", *pch)) return false;
-    return !IsDeviceName(szName);
+    return CheckElementName(reinterpret_cast<const char16_t*>(szName), wcslen(szName)) == ENameProblem::None;
 }
 
 _bstr_t GetElementFileName(const wchar_t* szReportedName)
@@ -52,18 +32,19 @@ CFolderNames::~CFolderNames()
 bool CFolderNames::Add(const wchar_t* szName)
 {
     const UINT cchName = static_cast<UINT>(wcslen(szName));
-    BSTR bsUpper = SysAllocStringLen(szName, cchName);
-    if (!bsUpper) throw CHresultException(E_OUTOFMEMORY);
-    CharUpperBuffW(bsUpper, cchName);
+    BSTR bsFolded = SysAllocStringLen(szName, cchName);
+    if (!bsFolded) throw CHresultException(E_OUTOFMEMORY);
+    for (UINT n = 0; n < cchName; ++n)
+        bsFolded[n] = static_cast<wchar_t>(FoldCase(static_cast<char16_t>(bsFolded[n])));
     size_t nLow = 0;
     size_t nHigh = m_cNames;
     while (nLow < nHigh)
     {
         const size_t nMiddle = nLow + (nHigh - nLow) / 2;
-        const int nOrder = wcscmp(m_arNames[nMiddle], bsUpper);
+        const int nOrder = wcscmp(m_arNames[nMiddle], bsFolded);
         if (nOrder == 0)
         {
-            SysFreeString(bsUpper);
+            SysFreeString(bsFolded);
             return false;
         }
         if (nOrder < 0)
@@ -73,7 +54,7 @@ bool CFolderNames::Add(const wchar_t* szName)
     }
     if (m_cNames == m_cCapacity) Grow();
     memmove(&m_arNames[nLow + 1], &m_arNames[nLow], (m_cNames - nLow) * sizeof(BSTR));
-    m_arNames[nLow] = bsUpper;
+    m_arNames[nLow] = bsFolded;
     ++m_cNames;
     return true;
 }

@@ -1,4 +1,4 @@
-// Element names of the pack as file names: which names are safe to create in a folder.
+// Element names of the pack as file names: which names are safe to create in a folder, and which clash.
 #pragma once
 
 #include "base/com_support.h"
@@ -7,19 +7,14 @@
 
 namespace corvane
 {
-// True for the names that open a device, with or without an extension: CON, PRN, AUX, NUL, CONIN$,
-// CONOUT$, COM and LPT with 1-9 or a superscript 1-3.
-bool IsDeviceName(const wchar_t* szName);
-
-// True for one name that creates a file in its own folder: not empty, "." or "..", no separator or other
-// reserved character, no trailing dot or blank, and no device.
+// True for one name that creates a file in its own folder (the rule the pack tool applies too).
 bool IsSafeFileName(const wchar_t* szName);
 
 // The element's own file name from the name a storage reports, or empty when it cannot be one.
 _bstr_t GetElementFileName(const wchar_t* szReportedName);
 
-// The names of one folder's elements so far, upper-cased: two that differ only in case would be one
-// file on the disk, and one of them would be lost.
+// The names of one folder's elements so far, case-folded as the pack tool folds them: two that differ only
+// in case would be one file on the disk, and one of them would be lost.
 class CFolderNames
 {
 public:

@@ -2,6 +2,7 @@
 #include "product_names.h"
 #include "pack/content_cache.h"
 #include "pack/element_names.h"
+#include "pack/name_rule_cases.h"
 
 #include <gtest/gtest.h>
 
@@ -18,31 +19,16 @@ std::wstring Str(const _bstr_t& bs)
 }
 } // namespace
 
-TEST(ElementNames, DevicesWithOrWithoutExtensionAreRefused)
+// The rule the pack tool applies too, from one table of cases.
+TEST(ElementNames, OnlyNamesTheRuleTakesAreExtracted)
 {
-    for (const wchar_t* sz : {L"CON", L"prn", L"Aux.txt", L"nul.tar.gz", L"COM1", L"lpt9.log"})
-        EXPECT_TRUE(IsDeviceName(sz)) << Str(sz);
-    for (const wchar_t* sz : {L"CONSOLE", L"COM0", L"COM10", L"LPT", L"auxiliary.txt", L"con_", L"xNUL"})
-        EXPECT_FALSE(IsDeviceName(sz)) << Str(sz);
-}
-
-TEST(ElementNames, DevicesBehindBlanksConsolesAndSuperscriptPortsAreRefused)
-{
-    for (const wchar_t* sz : {L"NUL .txt", L"con  .log", L"AUX ", L"CONIN$", L"conout$.txt", L"COM\x00B9",
-                              L"lpt\x00B2.txt", L"COM\x00B3"})
-        EXPECT_TRUE(IsDeviceName(sz)) << Str(sz);
-    for (const wchar_t* sz :
-         {L" NUL.txt", L"CONIN", L"CONIN$x", L"COM\x2074", L"LPT\x00B9\x00B2", L"NUL_.txt"})
-        EXPECT_FALSE(IsDeviceName(sz)) << Str(sz);
-}
-
-TEST(ElementNames, OnlyOneNameThatStaysInItsFolderIsSafe)
-{
-    for (const wchar_t* sz : {L"a.txt", L"Platform.UI.dll", L".hidden", L"x86", L"\x65E5\x672C.txt"})
-        EXPECT_TRUE(IsSafeFileName(sz)) << Str(sz);
-    for (const wchar_t* sz : {L"", L".", L"..", L"a/b", L"a\\b", L"c:x", L"a*", L"q?", L"trail.", L"trail ",
-                              L"tab\there", L"aux.txt"})
-        EXPECT_FALSE(IsSafeFileName(sz)) << Str(sz);
+    for (const CNameCase& c : c_nameCases)
+    {
+        const wchar_t* sz = reinterpret_cast<const wchar_t*>(c.pszName);
+        EXPECT_EQ(IsSafeFileName(sz), c.problem == ENameProblem::None) << Str(sz);
+    }
+    EXPECT_TRUE(IsSafeFileName(std::wstring(255, L'n').c_str()));
+    EXPECT_FALSE(IsSafeFileName(std::wstring(256, L'n').c_str()));
 }
 
 TEST(ElementNames, ReportedPathsGiveTheirLastPart)
@@ -55,30 +41,17 @@ TEST(ElementNames, ReportedPathsGiveTheirLastPart)
     EXPECT_EQ(Str(GetElementFileName(L"b/con.txt")), L"");
 }
 
-// Each row: names added to one folder in turn, and which of them are refused as a clash with an earlier one.
+// Two names in one folder: the second is refused exactly when it equals the first but for case (the
+// pack tool's table), also past the first growth of the list and in any order.
 TEST(ElementNames, NamesEqualButForCaseClashInOneFolder)
 {
-    const struct
-    {
-        std::vector<const wchar_t*> names;
-        std::vector<bool> accepted;
-    } rows[] = {
-        {{L"Dup.dll", L"dup.dll"}, {true, false}},
-        {{L"Lib", L"lib", L"LIB", L"lib2"}, {true, false, false, true}},
-        {{L"\x00C4rger.txt", L"\x00E4RGER.TXT",
-          L"Stra\x00DF"
-          L"e",
-          L"STRASSE"},
-         {true, false, true, true}},
-        {{L"b", L"a", L"c", L"B", L"A", L"C"}, {true, true, true, false, false, false}},
-    };
-    for (const auto& row : rows)
+    for (const CNamePair& pair : c_namePairs)
     {
         CFolderNames names;
-        for (size_t n = 0; n < row.names.size(); ++n)
-            EXPECT_EQ(names.Add(row.names[n]), row.accepted[n]) << Str(row.names[n]);
+        EXPECT_TRUE(names.Add(reinterpret_cast<const wchar_t*>(pair.pszFirst)));
+        EXPECT_EQ(names.Add(reinterpret_cast<const wchar_t*>(pair.pszSecond)), !pair.fClash)
+            << Str(reinterpret_cast<const wchar_t*>(pair.pszSecond));
     }
-    // Past the first growth of the list, and in both orders.
     CFolderNames many;
     for (int n = 0; n < 100; ++n)
         EXPECT_TRUE(many.Add((L"f" + std::to_wstring(n * 37 % 100)).c_str()));

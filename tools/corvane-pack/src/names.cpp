@@ -1,5 +1,7 @@
-// Windows name checks (reserved characters, device names, trailing dot or blank, lengths) and case folding.
+// UTF-8 and UTF-16 for names, and the launcher's element-name rule with the tool's messages.
 #include "names.h"
+
+#include "pack/name_rule.h"
 
 #include <cstdint>
 #include <vector>
@@ -54,59 +56,6 @@ bool Decode(const std::string& s, std::vector<uint32_t>& arCp)
     return true;
 }
 
-void Encode(uint32_t cp, std::string& out)
-{
-    if (cp < 0x80)
-        out += static_cast<char>(cp);
-    else if (cp < 0x800)
-    {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    else if (cp < 0x10000)
-    {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-    else
-    {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Simple lower-casing for the scripts likely in file names; Windows and libmspack fold these too.
-uint32_t FoldCodePoint(uint32_t cp)
-{
-    if (cp >= 'A' && cp <= 'Z') return cp + 32;
-    if ((cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) || (cp >= 0x391 && cp <= 0x3AB && cp != 0x3A2) ||
-        (cp >= 0x410 && cp <= 0x42F))
-        return cp + 32;
-    if (cp >= 0x400 && cp <= 0x40F) return cp + 80;
-    if (cp >= 0x100 && cp <= 0x17F && cp != 0x130 && cp != 0x131 && cp != 0x138 && cp != 0x149 &&
-        cp != 0x178 && cp != 0x17F)
-    {
-        // Latin Extended-A pairs alternate upper/lower, starting even or odd in two runs.
-        const bool bEvenUpper = (cp < 0x138) || (cp > 0x149 && cp < 0x179);
-        if (bEvenUpper ? (cp % 2 == 0) : (cp % 2 == 1)) return cp + 1;
-    }
-    return cp;
-}
-
-bool IsDeviceName(const std::string& component)
-{
-    std::string stem = component.substr(0, component.find('.'));
-    while (!stem.empty() && stem.back() == ' ')
-        stem.pop_back();
-    for (char& c : stem)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
-    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-           stem[3] >= '1' && stem[3] <= '9';
-}
 } // namespace
 
 bool IsValidUtf8(const std::string& s)
@@ -146,28 +95,38 @@ std::u16string Utf16(const std::string& utf8)
 
 std::string CheckComponent(const std::string& utf8)
 {
-    if (utf8.empty()) return "empty name";
-    if (!IsValidUtf8(utf8)) return "name is not valid UTF-8";
-    if (utf8 == "." || utf8 == "..") return "'.' and '..' cannot be names";
-    for (unsigned char c : utf8)
+    if (!utf8.empty() && !IsValidUtf8(utf8)) return "name is not valid UTF-8";
+    const std::u16string str = Utf16(utf8);
+    switch (corvane::CheckElementName(str.data(), str.size()))
     {
-        if (c < 0x20) return "name contains a control character";
-        if (std::string("<>:\"/\\|?*").find(static_cast<char>(c)) != std::string::npos)
-            return std::string("name contains the reserved character '") + static_cast<char>(c) + "'";
+    case corvane::ENameProblem::None:
+        return std::string();
+    case corvane::ENameProblem::Empty:
+        return "empty name";
+    case corvane::ENameProblem::DotName:
+        return "'.' and '..' cannot be names";
+    case corvane::ENameProblem::ControlCharacter:
+        return "name contains a control character";
+    case corvane::ENameProblem::ReservedCharacter:
+        for (char c : utf8)
+            if (std::string("<>:\"/\\|?*").find(c) != std::string::npos)
+                return std::string("name contains the reserved character '") + c + "'";
+        break;
+    case corvane::ENameProblem::TrailingDotOrBlank:
+        return "name ends in a dot or blank";
+    case corvane::ENameProblem::Device:
+        return "name is a Windows device name";
+    case corvane::ENameProblem::TooLong:
+        return "name is longer than 255 characters";
     }
-    if (utf8.back() == '.' || utf8.back() == ' ') return "name ends in a dot or blank";
-    if (IsDeviceName(utf8)) return "name is a Windows device name";
-    if (Utf16Length(utf8) > 255) return "name is longer than 255 characters";
-    return std::string();
+    return "name cannot be a Windows file name";
 }
 
-std::string CaseFoldKey(const std::string& utf8)
+std::u16string CaseFoldKey(const std::string& utf8)
 {
-    std::vector<uint32_t> ar;
-    if (!Decode(utf8, ar)) return utf8;
-    std::string out;
-    for (uint32_t cp : ar)
-        Encode(FoldCodePoint(cp), out);
-    return out;
+    std::u16string str = Utf16(utf8);
+    for (char16_t& ch : str)
+        ch = corvane::FoldCase(ch);
+    return str;
 }
 } // namespace corvane_pack

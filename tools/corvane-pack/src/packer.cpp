@@ -58,7 +58,7 @@ bool ScanFolder(const fs::path& pathDir, const std::string& strPrefix, std::vect
         return false;
     }
     std::sort(arChildren.begin(), arChildren.end());
-    std::map<std::string, std::string> mapFolded;
+    std::map<std::u16string, std::string> mapFolded;
     for (const fs::path& pathChild : arChildren)
     {
         const std::string strLeaf = pathChild.filename().u8string();

@@ -1,5 +1,7 @@
 // Packs generated trees with corvane-pack and reads them back with readers no one here wrote (chmlib,
 // 7-Zip, Wine's ITStorage) and with our own --verify; then the refusals and failures of the packer.
+#include "names.h"
+#include "pack/name_rule_cases.h"
 #include "pack_test_support.h"
 
 #include <gtest/gtest.h>
@@ -218,6 +220,36 @@ TEST(PackReaders, E8CallTranslation)
         ExpectAllReadersGiveBack(pathPack, pathSource, bE8 ? "PE with E8" : "PE with --no-e8");
     }
     EXPECT_LT(fs::file_size(pathOut / "pe.chm"), fs::file_size(pathOut / "pe-no-e8.chm"));
+}
+
+// The launcher's own rule and table of cases: the tool refuses every name the launcher would refuse, and
+// folds case as the launcher does.
+TEST(PackRefusals, TheLaunchersNameRuleAndItsCases)
+{
+    const auto utf8 = [](const char16_t* psz) {
+        std::string str;
+        for (; *psz; ++psz)
+        {
+            const unsigned u = *psz;
+            if (u < 0x80)
+                str += static_cast<char>(u);
+            else if (u < 0x800)
+                str += {static_cast<char>(0xC0 | u >> 6), static_cast<char>(0x80 | (u & 0x3F))};
+            else
+                str += {static_cast<char>(0xE0 | u >> 12), static_cast<char>(0x80 | (u >> 6 & 0x3F)),
+                        static_cast<char>(0x80 | (u & 0x3F))};
+        }
+        return str;
+    };
+    for (const corvane::CNameCase& c : corvane::c_nameCases)
+        EXPECT_EQ(corvane_pack::CheckComponent(utf8(c.pszName)).empty(),
+                  c.problem == corvane::ENameProblem::None)
+            << utf8(c.pszName);
+    for (const corvane::CNamePair& pair : corvane::c_namePairs)
+        EXPECT_EQ(corvane_pack::CaseFoldKey(utf8(pair.pszFirst)) ==
+                      corvane_pack::CaseFoldKey(utf8(pair.pszSecond)),
+                  pair.fClash)
+            << utf8(pair.pszSecond);
 }
 
 TEST(PackRefusals, NamesWindowsCannotHold)
