@@ -2,7 +2,7 @@
 // type, call the managed entry and stop the runtime, each reported where it fails.
 #pragma once
 
-#include "base/com_support.h"
+#include "host/clr_interfaces.h"
 
 namespace corvane
 {

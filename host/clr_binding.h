@@ -1,7 +1,7 @@
 // Runtime binding: a runtime host obtained through the version-4 or the version-2 hosting interfaces.
 #pragma once
 
-#include "base/com_support.h"
+#include "host/clr_interfaces.h"
 #include "requirements/version.h"
 
 namespace corvane

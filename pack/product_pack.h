@@ -2,7 +2,7 @@
 // written to the cache folder and opened as a storage.
 #pragma once
 
-#include "base/com_support.h"
+#include "pack/itstorage.h"
 #include "pack_digest.h"
 
 namespace corvane

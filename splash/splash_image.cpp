@@ -4,7 +4,6 @@
 #include "base/module_resource.h"
 #include "base/product.h"
 #include "base/unique_any.h"
-#include "splash_window.h"
 
 namespace corvane
 {
@@ -16,7 +15,7 @@ HRESULT LastErrorResult()
 }
 
 // Draws the converted picture onto the window; the imaging objects outlive the GDI handles.
-HRESULT PutPixelsOnWindow(IWICBitmapFlipRotator* pFlipRotator)
+HRESULT PutPixelsOnWindow(HWND hwnd, IWICBitmapFlipRotator* pFlipRotator)
 {
     UINT dwWidth = 0;
     UINT dwHeight = 0;
@@ -62,10 +61,10 @@ HRESULT PutPixelsOnWindow(IWICBitmapFlipRotator* pFlipRotator)
     SIZE size = {static_cast<LONG>(dwWidth), static_cast<LONG>(dwHeight)};
     POINT ptSource = {0, 0};
     BLENDFUNCTION blend = {AC_SRC_OVER, 0, 229, AC_SRC_ALPHA};
-    if (!UpdateLayeredWindow(g_hwndSplash, hdcScreen.Get(), &ptScreen, &size, hdcMemory.Get(), &ptSource, 0,
-                             &blend, ULW_ALPHA))
+    if (!UpdateLayeredWindow(hwnd, hdcScreen.Get(), &ptScreen, &size, hdcMemory.Get(), &ptSource, 0, &blend,
+                             ULW_ALPHA))
         return LastErrorResult();
-    if (!SetWindowPos(g_hwndSplash, HWND_TOP, ptScreen.x, ptScreen.y, size.cx, size.cy,
+    if (!SetWindowPos(hwnd, HWND_TOP, ptScreen.x, ptScreen.y, size.cx, size.cy,
                       SWP_FRAMECHANGED | SWP_SHOWWINDOW))
         return LastErrorResult();
     return S_OK;
@@ -80,7 +79,7 @@ HRESULT LoadSplashImageResource(const BYTE*& pResBytes, DWORD& dwSize)
     return S_OK;
 }
 
-HRESULT RenderSplashImage()
+HRESULT RenderSplashImage(HWND hwnd)
 {
     const BYTE* pResBytes = nullptr;
     DWORD dwSize = 0;
@@ -113,6 +112,6 @@ HRESULT RenderSplashImage()
     if (FAILED(hr)) return hr;
     hr = oFlipRotator->Initialize(oFormatConverter, WICBitmapTransformFlipVertical);
     if (FAILED(hr)) return hr;
-    return PutPixelsOnWindow(oFlipRotator);
+    return PutPixelsOnWindow(hwnd, oFlipRotator);
 }
 } // namespace corvane

@@ -3,11 +3,20 @@
 
 #include "base/com_support.h"
 
+#include <wincodec.h>
+
+_COM_SMARTPTR_TYPEDEF(IWICImagingFactory, __uuidof(IWICImagingFactory));
+_COM_SMARTPTR_TYPEDEF(IWICStream, __uuidof(IWICStream));
+_COM_SMARTPTR_TYPEDEF(IWICBitmapDecoder, __uuidof(IWICBitmapDecoder));
+_COM_SMARTPTR_TYPEDEF(IWICBitmapFrameDecode, __uuidof(IWICBitmapFrameDecode));
+_COM_SMARTPTR_TYPEDEF(IWICFormatConverter, __uuidof(IWICFormatConverter));
+_COM_SMARTPTR_TYPEDEF(IWICBitmapFlipRotator, __uuidof(IWICBitmapFlipRotator));
+
 namespace corvane
 {
 // The resource bytes in place, and their size.
 HRESULT LoadSplashImageResource(const BYTE*& pResBytes, DWORD& dwSize);
 
-// Decodes the picture, gives it to the splash window at 229/255 opacity, centres and shows the window.
-HRESULT RenderSplashImage();
+// Decodes the picture, gives it to the window at 229/255 opacity, centres and shows the window.
+HRESULT RenderSplashImage(HWND hwnd);
 } // namespace corvane

@@ -70,7 +70,7 @@ HRESULT ShowSplashScreen(HINSTANCE hInstance)
     if (FAILED(hr)) return hr;
     hr = CreateSplashWindow();
     if (FAILED(hr)) return hr;
-    hr = RenderSplashImage();
+    hr = RenderSplashImage(g_hwndSplash);
     if (FAILED(hr)) return hr;
     return PumpPendingMessages();
 }

@@ -3,7 +3,7 @@
 // the floor of a warm start with the demo pack. With --storage it also creates the ITStorage object every
 // start opens the pack with, which brings in itss.dll and what that imports.
 #include "base/com_support.h"
-#include "base/platform_interfaces.h"
+#include "pack/itstorage.h"
 #include "requirements/os_requirement.h"
 #include "splash/splash_window.h"
 
@@ -17,8 +17,8 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR pszCmdLine, int)
     if (wcsstr(pszCmdLine, L"--storage"))
     {
         ITStoragePtr oItStorage;
-        if (FAILED(CoCreateInstance(CLSID_ITStorage, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_ITStorage, reinterpret_cast<void**>(&oItStorage))))
+        if (FAILED(CoCreateInstance(CLSID_ITStorage, nullptr, CLSCTX_INPROC_SERVER, IID_ITStorage,
+                                    reinterpret_cast<void**>(&oItStorage))))
             return 2;
     }
     return 0;

@@ -6,17 +6,19 @@
 #include <ole2.h>
 // The independent headers' GUIDs become definitions here, to compare with.
 #include <initguid.h>
-#include <mscoree.h> // mingw-w64: ICorRuntimeHost
-#include WINE_METAHOST_H // Wine: ICLRMetaHost, ICLRRuntimeInfo (mingw-w64 10 has no metahost.h)
-#include WINE_ITSS_H // Wine: IITStorage
+#include <mscoree.h>                  // mingw-w64: ICorRuntimeHost
+#include WINE_METAHOST_H              // Wine: ICLRMetaHost, ICLRRuntimeInfo (mingw-w64 10 has no metahost.h)
+#include WINE_ITSS_H                  // Wine: IITStorage
 #include "managed_com_declarations.h" // namespace mono, generated at build time
 
 // The product's declarations beside the others: everything they include is already in, so only their
 // own names land in the namespace.
+#include "base/com_support.h"
 namespace product
 {
-#include "base/platform_interfaces.h"
-}
+#include "host/clr_interfaces.h"
+#include "pack/itstorage.h"
+} // namespace product
 
 #include <cstdio>
 #include <cstring>
@@ -37,13 +39,31 @@ template <class M> size_t SlotOf(M member)
 }
 
 // The managed interfaces name each other: one tag per interface, whichever side declares it.
-template <class T> struct Norm { using type = T; };
-template <class T> struct Norm<T*> { using type = typename Norm<T>::type*; };
+template <class T> struct Norm
+{
+    using type = T;
+};
+template <class T> struct Norm<T*>
+{
+    using type = typename Norm<T>::type*;
+};
 #define SAME_INTERFACES(ns)                                                                                  \
-    template <> struct Norm<ns::IAppDomainSetup> { using type = struct TagAppDomainSetup; };                \
-    template <> struct Norm<ns::_AppDomain> { using type = struct TagAppDomain; };                          \
-    template <> struct Norm<ns::_Assembly> { using type = struct TagAssembly; };                            \
-    template <> struct Norm<ns::_Type> { using type = struct TagType; };
+    template <> struct Norm<ns::IAppDomainSetup>                                                             \
+    {                                                                                                        \
+        using type = struct TagAppDomainSetup;                                                               \
+    };                                                                                                       \
+    template <> struct Norm<ns::_AppDomain>                                                                  \
+    {                                                                                                        \
+        using type = struct TagAppDomain;                                                                    \
+    };                                                                                                       \
+    template <> struct Norm<ns::_Assembly>                                                                   \
+    {                                                                                                        \
+        using type = struct TagAssembly;                                                                     \
+    };                                                                                                       \
+    template <> struct Norm<ns::_Type>                                                                       \
+    {                                                                                                        \
+        using type = struct TagType;                                                                         \
+    };
 SAME_INTERFACES(product)
 SAME_INTERFACES(mono)
 
@@ -54,7 +74,10 @@ using Abi = std::conditional_t<std::is_pointer_v<T>, void*,
                                                   std::integral_constant<size_t, sizeof(T)>, T>>;
 
 // Only a __stdcall member matches (on x86; x86-64 has one convention, so there everything does).
-template <class M> struct Method { static constexpr bool stdcall = false; };
+template <class M> struct Method
+{
+    static constexpr bool stdcall = false;
+};
 template <class R, class C, class... A> struct Method<R (STDMETHODCALLTYPE C::*)(A...)>
 {
     static constexpr bool stdcall = true;
@@ -73,7 +96,11 @@ template <class P, class Q> constexpr int Types()
 
 // A method the launcher calls must match exactly; one it only declares, to keep the slots, may use
 // stand-in types of the same machine form.
-enum Use { Declared = 1, Called = 2 };
+enum Use
+{
+    Declared = 1,
+    Called = 2
+};
 struct Row
 {
     const char* name;
@@ -82,9 +109,12 @@ struct Row
     int types, needed; // 2 same types, 1 same machine form, 0 neither
 };
 #define ROW(P, R, M, use, slack)                                                                             \
-    Row{#P "::" #M, SlotOf(&product::P::M), SlotOf(&R::M), slack,                                            \
-        Method<decltype(&product::P::M)>::stdcall && Method<decltype(&R::M)>::stdcall,                       \
-        Types<decltype(&product::P::M), decltype(&R::M)>(), use}
+    Row                                                                                                      \
+    {                                                                                                        \
+#P "::" #M, SlotOf(&product::P::M), SlotOf(&R::M), slack,                                            \
+            Method < decltype(&product::P::M)> ::stdcall&& Method < decltype(&R::M)> ::stdcall,              \
+            Types < decltype(&product::P::M), decltype(&R::M)>(), use                                        \
+    }
 #define NATIVE(P, R, M, use) ROW(P, ::R, M, use, 0)
 #define MANAGED(P, M) ROW(P, mono::P, M, Called, mono::Unplaced_##P)
 
@@ -96,16 +126,17 @@ struct Id
 
 int Check(const Row* rows, size_t rowCount, const Id* ids, size_t idCount)
 {
-    static const char* const typeWords[] = {"__stdcall, other types", "__stdcall, same machine form, other types",
-                                            "__stdcall, same types"};
+    static const char* const typeWords[] = {
+        "__stdcall, other types", "__stdcall, same machine form, other types", "__stdcall, same types"};
     int failures = 0;
     for (const Row* r = rows; r != rows + rowCount; ++r)
     {
-        bool ok = r->slot >= r->expected && r->slot <= r->expected + r->slack && r->stdcall && r->types >= r->needed;
+        bool ok = r->slot >= r->expected && r->slot <= r->expected + r->slack && r->stdcall &&
+                  r->types >= r->needed;
         failures += !ok;
-        std::printf("%s %-42s slot %zu, independent %zu", ok ? "ok  " : "FAIL", r->name, r->slot, r->expected);
-        if (r->slack)
-            std::printf(" to %zu", r->expected + r->slack);
+        std::printf("%s %-42s slot %zu, independent %zu", ok ? "ok  " : "FAIL", r->name, r->slot,
+                    r->expected);
+        if (r->slack) std::printf(" to %zu", r->expected + r->slack);
         std::printf("; %s\n", r->stdcall ? typeWords[r->types] : "NOT __stdcall, types not compared");
     }
     for (const Id* i = ids; i != ids + idCount; ++i)

@@ -1,6 +1,7 @@
 // The hosting interfaces are declared by hand: every slot the launcher calls must sit where the
 // platform puts it, or the call lands in another method. Slots from the interfaces' published layout.
-#include "base/platform_interfaces.h"
+#include "host/clr_interfaces.h"
+#include "pack/itstorage.h"
 
 #include <gtest/gtest.h>
 
