@@ -1,9 +1,9 @@
-// Walks a pack through ITStorage as the launcher does (or opens listed paths); prints every folder and stream
+// A build-machine helper for the pack tool's tests and the benchmark: walks a pack through ITStorage as the launcher does (or opens listed paths); prints every folder and stream
 // (size, FNV-1a hash) and optionally writes the streams out, so a test can compare them with the source.
 
-// The product's own declarations, by relative path: the pack tool's build compiles this file alone.
-#include "../../base/platform_interfaces.h"
-#include "../../base/unique_any.h"
+// The launcher's own declarations: both builds that compile this file put the repository root on the path.
+#include "base/unique_any.h"
+#include "pack/itstorage.h"
 
 #include <cstdint>
 #include <string>
