@@ -20,6 +20,12 @@ public:
     explicit CUniqueAny(T value) : m_value(value) {}
     CUniqueAny(const CUniqueAny&) = delete;
     CUniqueAny& operator=(const CUniqueAny&) = delete;
+    CUniqueAny(CUniqueAny&& other) noexcept : m_value(other.Release()) {}
+    CUniqueAny& operator=(CUniqueAny&& other) noexcept
+    {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
     ~CUniqueAny() { Reset(); }
 
     static T Invalid() { return reinterpret_cast<T>(nInvalid); }
@@ -30,6 +36,13 @@ public:
     {
         if (IsValid()) Close(m_value);
         m_value = value;
+    }
+    // Hands the value over to the caller, who frees it; nothing is owned afterwards.
+    T Release()
+    {
+        const T value = m_value;
+        m_value = Invalid();
+        return value;
     }
     // For a call that hands out a new value through a pointer: the old one is freed first.
     T* Put()

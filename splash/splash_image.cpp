@@ -1,6 +1,7 @@
 // The splash picture: PNG to premultiplied, upright 32-bit pixels in one pass, then UpdateLayeredWindow.
 #include "splash_image.h"
 
+#include "base/error_report.h"
 #include "base/module_resource.h"
 #include "base/product.h"
 #include "base/unique_any.h"
@@ -19,8 +20,7 @@ HRESULT PutPixelsOnWindow(HWND hwnd, IWICBitmapFlipRotator* pFlipRotator)
 {
     UINT dwWidth = 0;
     UINT dwHeight = 0;
-    HRESULT hr = pFlipRotator->GetSize(&dwWidth, &dwHeight);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(pFlipRotator->GetSize(&dwWidth, &dwHeight));
 
     BITMAPINFO bmi = {};
     bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -42,9 +42,8 @@ HRESULT PutPixelsOnWindow(HWND hwnd, IWICBitmapFlipRotator* pFlipRotator)
 
     // Decode, convert and flip in one pass, straight into the bitmap's memory.
     const WICRect rect = {0, 0, static_cast<INT>(dwWidth), static_cast<INT>(dwHeight)};
-    hr =
-        pFlipRotator->CopyPixels(&rect, dwWidth * 4, dwWidth * 4 * dwHeight, static_cast<BYTE*>(pBitmapBits));
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(pFlipRotator->CopyPixels(&rect, dwWidth * 4, dwWidth * 4 * dwHeight,
+                                              static_cast<BYTE*>(pBitmapBits)));
 
     POINT ptScreen;
     ptScreen.x = static_cast<LONG>((static_cast<DWORD>(GetSystemMetrics(SM_CXSCREEN)) - dwWidth) >> 1);
@@ -83,35 +82,27 @@ HRESULT RenderSplashImage(HWND hwnd)
 {
     const BYTE* pResBytes = nullptr;
     DWORD dwSize = 0;
-    HRESULT hr = LoadSplashImageResource(pResBytes, dwSize);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(LoadSplashImageResource(pResBytes, dwSize));
 
     IWICImagingFactoryPtr oFactory;
-    hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                          reinterpret_cast<void**>(&oFactory));
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IWICImagingFactory, reinterpret_cast<void**>(&oFactory)));
     IWICStreamPtr oStream;
-    hr = oFactory->CreateStream(&oStream);
-    if (FAILED(hr)) return hr;
-    hr = oStream->InitializeFromMemory(const_cast<BYTE*>(pResBytes), dwSize);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(oFactory->CreateStream(&oStream));
+    RETURN_IF_FAILED(oStream->InitializeFromMemory(const_cast<BYTE*>(pResBytes), dwSize));
     IWICBitmapDecoderPtr oDecoder;
-    hr = oFactory->CreateDecoderFromStream(oStream, nullptr, WICDecodeMetadataCacheOnDemand, &oDecoder);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(
+        oFactory->CreateDecoderFromStream(oStream, nullptr, WICDecodeMetadataCacheOnDemand, &oDecoder));
     IWICBitmapFrameDecodePtr oFrameDecode;
-    hr = oDecoder->GetFrame(0, &oFrameDecode);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(oDecoder->GetFrame(0, &oFrameDecode));
     IWICFormatConverterPtr oFormatConverter;
-    hr = oFactory->CreateFormatConverter(&oFormatConverter);
-    if (FAILED(hr)) return hr;
-    hr = oFormatConverter->Initialize(oFrameDecode, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone,
-                                      nullptr, 0.0, WICBitmapPaletteTypeCustom);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(oFactory->CreateFormatConverter(&oFormatConverter));
+    RETURN_IF_FAILED(oFormatConverter->Initialize(oFrameDecode, GUID_WICPixelFormat32bppPBGRA,
+                                                  WICBitmapDitherTypeNone, nullptr, 0.0,
+                                                  WICBitmapPaletteTypeCustom));
     IWICBitmapFlipRotatorPtr oFlipRotator;
-    hr = oFactory->CreateBitmapFlipRotator(&oFlipRotator);
-    if (FAILED(hr)) return hr;
-    hr = oFlipRotator->Initialize(oFormatConverter, WICBitmapTransformFlipVertical);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(oFactory->CreateBitmapFlipRotator(&oFlipRotator));
+    RETURN_IF_FAILED(oFlipRotator->Initialize(oFormatConverter, WICBitmapTransformFlipVertical));
     return PutPixelsOnWindow(hwnd, oFlipRotator);
 }
 } // namespace corvane

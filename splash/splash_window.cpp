@@ -66,12 +66,9 @@ HRESULT PumpPendingMessages()
 HRESULT ShowSplashScreen(HINSTANCE hInstance)
 {
     g_hInstance = hInstance;
-    HRESULT hr = RegisterSplashWindowClass();
-    if (FAILED(hr)) return hr;
-    hr = CreateSplashWindow();
-    if (FAILED(hr)) return hr;
-    hr = RenderSplashImage(g_hwndSplash);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(RegisterSplashWindowClass());
+    RETURN_IF_FAILED(CreateSplashWindow());
+    RETURN_IF_FAILED(RenderSplashImage(g_hwndSplash));
     return PumpPendingMessages();
 }
 } // namespace corvane
