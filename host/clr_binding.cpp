@@ -47,71 +47,9 @@ HRESULT GetRuntimeInfoVersion(ICLRRuntimeInfo* pRuntimeInfo, CVersion4& ver)
     return S_OK;
 }
 
-// The installed runtimes with their versions: a growable list that holds a reference to each runtime.
-class CRuntimeInfoList
-{
-public:
-    CRuntimeInfoList() = default;
-    CRuntimeInfoList(const CRuntimeInfoList&) = delete;
-    CRuntimeInfoList& operator=(const CRuntimeInfoList&) = delete;
-    ~CRuntimeInfoList() { Clear(); }
-
-    bool IsEmpty() const { return m_cItems == 0; }
-    ICLRRuntimeInfo* GetLastInfo() const { return m_prgItems[m_cItems - 1].pInfo; }
-    CVersion4 GetLastVersion() const { return m_prgItems[m_cItems - 1].ver; }
-
-    // Takes a new reference to the runtime; E_OUTOFMEMORY when the list cannot grow.
-    HRESULT Append(ICLRRuntimeInfo* pInfo, CVersion4 ver)
-    {
-        if (m_cItems == m_cCapacity)
-        {
-            const size_t cCapacity = m_cCapacity ? m_cCapacity * 2 : 4;
-            if (cCapacity > SIZE_MAX / sizeof(CItem)) return E_OUTOFMEMORY;
-            void* pv = CoTaskMemRealloc(m_prgItems, cCapacity * sizeof(CItem));
-            if (!pv) return E_OUTOFMEMORY;
-            m_prgItems = static_cast<CItem*>(pv);
-            m_cCapacity = cCapacity;
-        }
-        pInfo->AddRef();
-        m_prgItems[m_cItems++] = CItem{pInfo, ver};
-        return S_OK;
-    }
-
-    // Ascending by version; an insertion sort, as the list holds a handful of runtimes.
-    void SortByVersion()
-    {
-        for (size_t i = 1; i < m_cItems; ++i)
-        {
-            const CItem item = m_prgItems[i];
-            size_t j = i;
-            for (; j > 0 && item.ver < m_prgItems[j - 1].ver; --j)
-                m_prgItems[j] = m_prgItems[j - 1];
-            m_prgItems[j] = item;
-        }
-    }
-
-    void Clear()
-    {
-        for (size_t i = 0; i < m_cItems; ++i)
-            m_prgItems[i].pInfo->Release();
-        CoTaskMemFree(m_prgItems);
-        m_prgItems = nullptr;
-        m_cItems = m_cCapacity = 0;
-    }
-
-private:
-    struct CItem
-    {
-        ICLRRuntimeInfo* pInfo;
-        CVersion4 ver;
-    };
-    CItem* m_prgItems = nullptr;
-    size_t m_cItems = 0;
-    size_t m_cCapacity = 0;
-};
-
-// Every installed runtime with its version, in the enumerator's order.
-HRESULT ListInstalledRuntimes(ICLRMetaHost* pMetaHost, CRuntimeInfoList& arRuntimeInfos)
+// The newest installed runtime and its version (of equal versions, the one enumerated last): null when
+// the meta host lists none.
+HRESULT FindNewestRuntime(ICLRMetaHost* pMetaHost, ICLRRuntimeInfoPtr& oNewest, CVersion4& verNewest)
 {
     IEnumUnknownPtr oEnum;
     HRESULT hr = pMetaHost->EnumerateInstalledRuntimes(&oEnum);
@@ -129,8 +67,11 @@ HRESULT ListInstalledRuntimes(ICLRMetaHost* pMetaHost, CRuntimeInfoList& arRunti
         const HRESULT hrVersion = GetRuntimeInfoVersion(oRuntimeInfo, ver);
         // A runtime whose version cannot be read ends the binding; it is not skipped.
         if (FAILED(hrVersion)) return ReportHresult(hrVersion, IErrorInfoPtr(), c_szV4Headline);
-        const HRESULT hrAppend = arRuntimeInfos.Append(oRuntimeInfo, ver);
-        if (FAILED(hrAppend)) return ReportHresult(hrAppend, IErrorInfoPtr(), c_szV4Headline);
+        if (!oNewest || !(ver < verNewest))
+        {
+            oNewest = oRuntimeInfo;
+            verNewest = ver;
+        }
     }
     if (FAILED(hr))
         return ReportBindFailure(
@@ -162,22 +103,18 @@ HRESULT BindClrV4(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNe
         return ReportBindFailure(c_szV4Headline, FailureCode(hr), nullptr,
                                  L"MsCorEE failed to provide an instance of the CLR Meta Host.");
 
-    CRuntimeInfoList arRuntimeInfos;
-    RETURN_IF_FAILED(ListInstalledRuntimes(oMetaHost, arRuntimeInfos));
-    if (arRuntimeInfos.IsEmpty())
+    ICLRRuntimeInfoPtr oClrInfoSelected;
+    CVersion4 verClrInfoSelected;
+    RETURN_IF_FAILED(FindNewestRuntime(oMetaHost, oClrInfoSelected, verClrInfoSelected));
+    if (!oClrInfoSelected)
     {
-        // The box names E_FAIL, the binding ends with E_UNEXPECTED.
+        // The box names E_FAIL and the binding ends with E_UNEXPECTED: the two codes differ by design.
         ReportBindFailure(c_szV4Headline, E_FAIL, nullptr,
                           L"The MsCorEE CLR Meta Host has no available runtimes.");
         return E_UNEXPECTED;
     }
-
-    arRuntimeInfos.SortByVersion();
-    // Sorted ascending: a runtime is chosen exactly when the newest one meets the minimum.
-    RETURN_IF_FAILED(CheckNewestRuntime(arRuntimeInfos.GetLastVersion(), verClrRequired, verNetfxRequired));
-    const ICLRRuntimeInfoPtr oClrInfoSelected = arRuntimeInfos.GetLastInfo();
-    const CVersion4 verClrInfoSelected = arRuntimeInfos.GetLastVersion();
-    arRuntimeInfos.Clear();
+    // A runtime is chosen exactly when the newest one meets the minimum.
+    RETURN_IF_FAILED(CheckNewestRuntime(verClrInfoSelected, verClrRequired, verNetfxRequired));
 
     ICorRuntimeHostPtr oClrHost;
     const HRESULT hrHost = oClrInfoSelected->GetInterface(CLSID_CorRuntimeHost, IID_ICorRuntimeHost,
