@@ -115,7 +115,8 @@ void InitRequiredVersions(CVersion4& verClrRequired, CVersion4& verNetfxRequired
 }
 
 // The shim from the system folder only: a "mscoree.dll" planted beside a downloaded executable, or in
-// the working folder, must never be loaded in its place. Without it there is no runtime at all.
+// the working folder, must never be loaded in its place. Without it there is no runtime at all: the
+// requirements box says so, and the start ends with E_NOINTERFACE, not the load's own error, by design.
 HRESULT LoadRuntimeShim(CVersion4 verClrRequired, CVersion4 verNetfxRequired, HMODULE& hmodMscoree)
 {
     hmodMscoree = LoadSystemLibrary(L"mscoree.dll");

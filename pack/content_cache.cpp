@@ -16,7 +16,8 @@ namespace
 {
 HRESULT ReportFolderFailure(int nResult, const _bstr_t& bsFolder, const wchar_t* szSentenceStart)
 {
-    // The box shows the code as the result code it is; the step ends with it as a failing HRESULT.
+    // By design the box shows the folder call's code as the result code it is (as SHCreateDirectory gives
+    // it), and the step ends with it as a failing HRESULT.
     ReportHresult(nResult, IErrorInfoPtr(), szSentenceStart + Quoted(bsFolder) + L".");
     return HRESULT_FROM_WIN32(nResult);
 }
