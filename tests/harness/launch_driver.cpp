@@ -36,12 +36,18 @@ BOOL CALLBACK CollectButton(HWND hwndChild, LPARAM lParam)
 
 // Which standard icon the box shows, read off the screen as a user sees it: the pixels of the box's
 // icon control against each standard icon drawn over the same background.
-UINT IconOf(HWND hwndBox)
+HWND IconControlOf(HWND hwndBox)
 {
     HWND hwndIcon = nullptr;
     for (int id : {0x440, 0x14}) // Wine's and Windows' id of the box's icon control
         if (!hwndIcon) hwndIcon = GetDlgItem(hwndBox, id);
-    if (!hwndIcon || !IsWindowVisible(hwndIcon)) return 0;
+    return hwndIcon && IsWindowVisible(hwndIcon) ? hwndIcon : nullptr;
+}
+
+UINT IconOf(HWND hwndBox)
+{
+    const HWND hwndIcon = IconControlOf(hwndBox);
+    if (!hwndIcon) return 0;
     RECT rect;
     GetWindowRect(hwndIcon, &rect);
     const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
@@ -269,6 +275,9 @@ CLaunchResult RunLauncher(const CLaunchOptions& options)
             Sleep(50); // let the box finish laying itself out
             CWindowSnapshot box = SnapshotWindow(hwnd);
             if (box.buttons.empty()) continue;
+            // Under load a box can be up before its icon is painted: look again for a while.
+            for (int n = 0; n < 20 && box.icon == 0 && IconControlOf(hwnd); ++n, Sleep(100))
+                box.icon = IconOf(hwnd);
             if (options.onBox) options.onBox(box, pi.hProcess);
             const size_t index = result.boxes.size();
             const int answer = index < options.answers.size() ? options.answers[index] : DefaultAnswer(box);
