@@ -7,10 +7,9 @@
 
 namespace corvane
 {
-// Over https: a runtime installer must never be fetched through an unauthenticated channel.
-const wchar_t g_szFrameworkDownloadUrl[] =
-    L"https://www.microsoft.com/download/en/"
-    L"details.aspx?id=17851&WT.mc_id=MSCOM_EN_US_DLC_DETAILS_121LSUS007996";
+// Over https (the build refuses another address): a runtime installer must never be fetched through an
+// unauthenticated channel.
+const wchar_t g_szFrameworkDownloadUrl[] = CORVANE_DOWNLOAD_URL;
 
 HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxFound, int fOfferRetry,
                                       CVersion4 verClrRequired, CVersion4 verNetfxRequired)
