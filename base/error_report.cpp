@@ -2,6 +2,7 @@
 #include "error_report.h"
 
 #include "product.h"
+#include "trace.h"
 #include "unique_any.h"
 
 #include <cwchar>
@@ -22,6 +23,7 @@ const _bstr_t& LoadingCaption()
 
 void ShowErrorBox(const _bstr_t& bsText)
 {
+    Trace(L"error box: %ls", static_cast<const wchar_t*>(bsText));
     if (const auto pfnRelease = g_pfnReleaseBeforeBox)
     {
         g_pfnReleaseBeforeBox = nullptr;

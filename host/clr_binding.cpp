@@ -3,6 +3,7 @@
 
 #include "base/error_report.h"
 #include "base/system_library.h"
+#include "base/trace.h"
 #include "requirements/runtime_requirements_dialog.h"
 
 #include <objbase.h>
@@ -67,6 +68,7 @@ HRESULT FindNewestRuntime(ICLRMetaHost* pMetaHost, ICLRRuntimeInfoPtr& oNewest, 
         const HRESULT hrVersion = GetRuntimeInfoVersion(oRuntimeInfo, ver);
         // A runtime whose version cannot be read ends the binding; it is not skipped.
         if (FAILED(hrVersion)) return ReportHresult(hrVersion, IErrorInfoPtr(), c_szV4Headline);
+        Trace(L"runtime found: %ls", static_cast<const wchar_t*>(ver.ToText(4)));
         if (!oNewest || !(ver < verNewest))
         {
             oNewest = oRuntimeInfo;
@@ -139,6 +141,7 @@ HRESULT BindClrV2(HMODULE hmodMscoree, CVersion4 verClrRequired, CVersion4 verNe
         return ReportBindFailure(c_szV2Headline, hr, nullptr,
                                  L"MsCorEE failed to return the version of the installed CLR.");
     szVersion[255] = L'\0'; // the text must end within the buffer whatever the shim wrote
+    Trace(L"runtime found (version-2 shim): %ls", szVersion);
 
     const CVersion4 dwMaxVersion = CVersion4::ParseVersionString(szVersion);
     RETURN_IF_FAILED(CheckNewestRuntime(dwMaxVersion, verClrRequired, verNetfxRequired));

@@ -3,6 +3,7 @@
 #include "base/error_report.h"
 #include "base/product.h"
 #include "base/system_library.h"
+#include "base/trace.h"
 #include "host/app_domain.h"
 #include "host/clr_binding.h"
 #include "pack/storage_extraction.h"
@@ -31,16 +32,20 @@ HRESULT RunApplication(ICorRuntimeHost* pClrHost);
 // The process entry: the whole start-up inside the guard that turns its outcome into the exit code.
 int LauncherMain(HINSTANCE hInstance, LPWSTR, int)
 {
+    Trace(L"%ls %ls %ls starts: %ls", g_szMakerName, g_szProductName, CORVANE_VERSION_TEXT,
+          GetCommandLineW());
     RestrictLibrarySearch();
-    return ExitCodeOfStartup(StartUp, hInstance);
+    const int nExitCode = ExitCodeOfStartup(StartUp, hInstance);
+    Trace(L"exit code 0x%08lX", static_cast<unsigned long>(nExitCode));
+    return nExitCode;
 }
 
 // The system gate, COM, the splash screen, then the application.
 HRESULT StartUp(HINSTANCE hInstance)
 {
-    RETURN_IF_FAILED(CheckOperatingSystem());
-    RETURN_IF_FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    ShowSplashScreen(hInstance); // best effort: a start-up without a splash goes on
+    RETURN_IF_FAILED(TraceStep(L"operating system", CheckOperatingSystem()));
+    RETURN_IF_FAILED(TraceStep(L"COM", CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    TraceStep(L"splash screen", ShowSplashScreen(hInstance)); // best effort: a start without it goes on
     return LoadAndRunApplication();
 }
 
@@ -54,10 +59,15 @@ HRESULT LoadAndRunApplication()
     InitRequiredVersions(verClrRequired, verNetfxRequired);
 
     HMODULE hmodMscoree = nullptr;
-    RETURN_IF_FAILED(LoadRuntimeShim(verClrRequired, verNetfxRequired, hmodMscoree));
+    RETURN_IF_FAILED(
+        TraceStep(L"runtime shim", LoadRuntimeShim(verClrRequired, verNetfxRequired, hmodMscoree)));
     CClrBindResult clrresult;
-    RETURN_IF_FAILED(BindRuntime(hmodMscoree, verClrRequired, verNetfxRequired, clrresult));
-    RETURN_IF_FAILED(CheckFrameworkRequirement(verClrRequired, verNetfxRequired, clrresult.verClr));
+    RETURN_IF_FAILED(
+        TraceStep(L"runtime binding", BindRuntime(hmodMscoree, verClrRequired, verNetfxRequired, clrresult)));
+    Trace(L"bound runtime %ls", static_cast<const wchar_t*>(clrresult.verClr.ToText(4)));
+    RETURN_IF_FAILED(
+        TraceStep(L"framework requirement",
+                  CheckFrameworkRequirement(verClrRequired, verNetfxRequired, clrresult.verClr)));
     RestoreLibrarySearch();
     return RunApplication(clrresult.oClrHost);
 }
@@ -68,16 +78,18 @@ HRESULT LoadAndRunApplication()
 // executable's folder, where an assembly of the core assembly's name could wait to be run instead.
 HRESULT RunApplication(ICorRuntimeHost* pClrHost)
 {
-    RETURN_IF_FAILED(StartRuntime(pClrHost));
+    RETURN_IF_FAILED(TraceStep(L"runtime start", StartRuntime(pClrHost)));
     _bstr_t bsContentFolder;
-    RETURN_IF_FAILED(PrepareProductContent(bsContentFolder));
+    RETURN_IF_FAILED(TraceStep(L"product content", PrepareProductContent(bsContentFolder)));
     _AppDomainPtr oAppDomain;
-    RETURN_IF_FAILED(CreateApplicationDomain(pClrHost, bsContentFolder, oAppDomain));
+    RETURN_IF_FAILED(
+        TraceStep(L"application domain", CreateApplicationDomain(pClrHost, bsContentFolder, oAppDomain)));
     _TypePtr oType;
-    RETURN_IF_FAILED(LoadEntryType(oAppDomain, oType));
+    RETURN_IF_FAILED(TraceStep(L"entry type", LoadEntryType(oAppDomain, oType)));
     int nResult = 0;
-    RETURN_IF_FAILED(InvokeEntryMethod(oType, nResult));
-    RETURN_IF_FAILED(StopRuntime(pClrHost));
+    RETURN_IF_FAILED(TraceStep(L"entry method", InvokeEntryMethod(oType, nResult)));
+    Trace(L"the application returned %d", nResult);
+    RETURN_IF_FAILED(TraceStep(L"runtime stop", StopRuntime(pClrHost)));
     return nResult;
 }
 

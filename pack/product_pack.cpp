@@ -3,6 +3,7 @@
 #include "product_pack.h"
 
 #include "base/error_report.h"
+#include "base/trace.h"
 #include "base/module_resource.h"
 #include "base/product.h"
 #include "base/unique_any.h"
@@ -116,7 +117,10 @@ HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, IStor
 {
     const _bstr_t bsContentFile = bsFolder + L"\\" + c_szPackFileName;
     if (!FileHoldsBytes(bsContentFile, pack.pbPack, pack.cbPack))
+    {
+        Trace(L"writing %ls", static_cast<const wchar_t*>(bsContentFile));
         RETURN_IF_FAILED(WritePackFile(bsContentFile, pack.pbPack, pack.cbPack));
+    }
 
     ITStoragePtr oItStorage;
     RETURN_IF_FAILED(CreateItStorage(oItStorage));

@@ -3,6 +3,7 @@
 #include "storage_extraction.h"
 
 #include "base/error_report.h"
+#include "base/trace.h"
 #include "base/unique_any.h"
 #include "content_cache.h"
 #include "element_names.h"
@@ -105,6 +106,7 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
     if (FAILED(hr))
         return ReportHresult(hr, GetErrorInfoSource(oStorage),
                              L"Could not open product content stream " + Quoted(bsName) + L" for reading.");
+    Trace(L"writing %ls", static_cast<const wchar_t*>(bsFileOnDisk));
     CUniqueHFile hFile(CreateFileW(bsFileOnDisk, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!hFile.IsValid()) return ReportFileNotWritten(GetLastError(), bsFileOnDisk);
@@ -288,11 +290,16 @@ HRESULT PrepareProductContent(_bstr_t& bsContentFolder)
     HRESULT hr = GetProductContentCacheFolder(bsFolder);
     if (hr != S_OK) return hr;
 
+    Trace(L"content cache folder %ls", static_cast<const wchar_t*>(bsFolder));
     const CContentCacheLock lock(bsFolder);
     CProductPack pack;
     hr = LoadProductPack(pack);
     if (hr != S_OK) return hr;
-    if (!IsContentUpToDate(pack, bsFolder)) RETURN_IF_FAILED(RefreshContent(pack, bsFolder));
+    const bool fUpToDate = IsContentUpToDate(pack, bsFolder);
+    Trace(L"pack of %lu bytes, %ls; cache %ls", static_cast<unsigned long>(pack.cbPack),
+          pack.fHasDigests ? L"with digests" : L"without digests",
+          fUpToDate ? L"up to date" : L"to be filled");
+    if (!fUpToDate) RETURN_IF_FAILED(RefreshContent(pack, bsFolder));
     bsContentFolder = bsFolder;
     return S_OK;
 }

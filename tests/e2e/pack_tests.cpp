@@ -898,3 +898,43 @@ TEST_F(PackStarts, TheSplashAnswersWhileTheStartWaitsForTheLock)
     EXPECT_NE(lAnswered, 0) << "the splash did not answer while its start waited";
     ExpectCleanStart(result, m_cache);
 }
+
+// With CORVANE_TRACE naming a file, a start appends its steps with their times and codes, the runtimes it
+// found, the cache's paths and the box it showed; without the variable nothing is written.
+TEST_F(PackStarts, ATraceIsWrittenWhenAskedForAndOnlyThen)
+{
+    const std::wstring trace = m_scratch / L"trace.log";
+    std::string damaged = PackBytes(L"full.chm");
+    damaged.pop_back();
+    CLauncherStart start;
+    start.exePath = LauncherWith(m_scratch / L"damaged.exe", damaged, PackBytes(L"full.chm.digests"));
+    start.tempFolder = m_temp;
+    start.env = {{L"CORVANE_TRACE", trace}};
+    EXPECT_EQ(start.Run().exitCode, 0x80070570u);
+
+    const std::vector<std::string> expected = {
+        " starts: ",
+        "  operating system -> 0x00000000",
+        "  runtime found: 2.0.50727.0",
+        "  runtime found: 4.0.30319.0",
+        "  bound runtime 4.0.30319.0",
+        "  content cache folder " + Narrow(m_cache),
+        "  error box: The product pack is damaged: its bytes are not those it was built with.",
+        "  product content -> 0x80070570",
+        "  exit code 0x80070570",
+    };
+    const std::vector<std::string> lines = ReadLines(trace);
+    size_t nLine = 0;
+    for (const std::string& part : expected)
+    {
+        while (nLine < lines.size() && lines[nLine].find(part) == std::string::npos)
+            ++nLine;
+        EXPECT_LT(nLine, lines.size()) << "no line with \"" << part << "\" in its place";
+    }
+    for (const std::string& line : lines)
+        EXPECT_NE(line.find(" ms  "), std::string::npos) << line;
+
+    DeleteFileW(trace.c_str());
+    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+    EXPECT_EQ(GetFileAttributesW(trace.c_str()), INVALID_FILE_ATTRIBUTES);
+}

@@ -210,6 +210,7 @@ CLaunchResult CLauncherStart::Run() const
     options.answers = answers;
     options.onBox = onBox;
     options.timeoutMs = timeoutMs;
+    options.env = env;
     if (!tempFolder.empty())
     {
         options.env.emplace_back(L"TEMP", tempFolder);

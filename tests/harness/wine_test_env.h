@@ -89,6 +89,7 @@ struct CLauncherStart
     std::vector<int> answers;
     std::function<void(const CWindowSnapshot&, HANDLE)> onBox;
     DWORD timeoutMs = 60000;
+    std::vector<std::pair<std::wstring, std::wstring>> env; // more variables for the launcher
 
     CLaunchResult Run() const;
 };
