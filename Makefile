@@ -1,12 +1,13 @@
 # make run: install what is missing, build, and start Corvane.exe under Wine on the embedded demo
 # (the 32-bit product; FLAVOUR=win64 starts the 64-bit build).
 # make test: install what is missing, build, and run every test.
+# make launcher: only the product and the pack tool.
 # make bench: start-up, pack and size figures against baselines of the same run (BENCH_QUICK=1: about a minute).
 BUILD := $(CURDIR)/build
 JOBS ?= 2
 export BUILD
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build launcher run test bench clean
 
 all: build
 
@@ -22,6 +23,14 @@ build: deps
 	cmake -S . -B $(BUILD)/win64 -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake \
 	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack -DCORVANE_TESTS=ON >/dev/null
 	cmake --build $(BUILD)/win64 -j $(JOBS)
+
+# Just the product and the pack tool: build/win32/Corvane.exe and build/host/corvane-pack.
+launcher: deps
+	cmake -S tools/corvane-pack -B $(BUILD)/host -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build $(BUILD)/host -j $(JOBS) --target corvane-pack
+	cmake -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake \
+	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack -DCORVANE_TESTS=ON >/dev/null
+	cmake --build $(BUILD)/win32 -j $(JOBS) --target Corvane
 
 run: build
 	@bash tests/run-in-wine.sh bash tests/demo/run-demo.sh
