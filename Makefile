@@ -32,8 +32,14 @@ launcher: deps
 	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack -DCORVANE_TESTS=ON >/dev/null
 	cmake --build $(BUILD)/win32 -j $(JOBS) --target Corvane
 
+# CONTENT=folder (with MAKER, PRODUCT, VERSION, ENTRY_ASSEMBLY, ENTRY_TYPE, ENTRY_METHOD as needed): a
+# launcher built around that application instead of the demo.
 run: build
-	@bash tests/run-in-wine.sh bash tests/demo/run-demo.sh
+	@if [ -n "$(CONTENT)" ]; then \
+	    CONTENT="$(CONTENT)" MAKER="$(MAKER)" PRODUCT="$(PRODUCT)" VERSION="$(VERSION)" \
+	    ENTRY_ASSEMBLY="$(ENTRY_ASSEMBLY)" ENTRY_TYPE="$(ENTRY_TYPE)" ENTRY_METHOD="$(ENTRY_METHOD)" \
+	    bash tests/run-in-wine.sh bash tests/demo/run-branded.sh; \
+	else bash tests/run-in-wine.sh bash tests/demo/run-demo.sh; fi
 
 test: build
 	@bash tests/run-in-wine.sh bash tests/run-tests.sh

@@ -10,7 +10,13 @@
 
 namespace
 {
-const wchar_t c_szSplashClass[] = TEST_SPLASH_CLASS;
+// The splash window's class is the maker's name and "LauncherSplash": a branded launcher's too.
+bool IsSplashClass(const std::wstring& className)
+{
+    const std::wstring suffix = L"LauncherSplash";
+    return className.size() > suffix.size() &&
+           className.compare(className.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
 
 std::wstring WindowText(HWND hwnd)
 {
@@ -259,7 +265,7 @@ CLaunchResult RunLauncher(const CLaunchOptions& options)
         for (HWND hwnd : TopLevelWindowsOf(pi.dwProcessId))
         {
             const std::wstring className = ClassOf(hwnd);
-            if (className == c_szSplashClass)
+            if (IsSplashClass(className))
             {
                 const CWindowSnapshot splash = SnapshotWindow(hwnd);
                 if (!result.splashSeen || (splash.visible && !result.splash.visible))
@@ -284,8 +290,7 @@ CLaunchResult RunLauncher(const CLaunchOptions& options)
 
             result.transcript +=
                 L"box \"" + box.caption + L"\", owner " +
-                (box.owner ? (box.ownerClass == c_szSplashClass ? L"splash window" : box.ownerClass)
-                           : L"none") +
+                (box.owner ? (IsSplashClass(box.ownerClass) ? L"splash window" : box.ownerClass) : L"none") +
                 L", buttons";
             for (const auto& button : box.buttons)
                 result.transcript += L" [" + ButtonName(button.first) + L"]";
