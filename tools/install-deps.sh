@@ -19,6 +19,9 @@ command -v xwd >/dev/null || need+=(x11-apps)
 command -v python3 >/dev/null || need+=(python3)
 command -v mcs >/dev/null || need+=(mono-mcs)
 command -v mono >/dev/null || need+=(mono-runtime)
+# Signing a launcher, as the tests do.
+command -v osslsigncode >/dev/null || need+=(osslsigncode)
+command -v openssl >/dev/null || need+=(openssl)
 # The interface tests: Wine's headers (metahost.h, itss.h), Mono's reference assemblies and Mono.Cecil.
 [ -f /usr/include/wine/wine/windows/metahost.h ] || need+=(libwine-dev)
 [ -f /usr/lib/mono/4.8-api/mscorlib.dll ] || need+=(mono-devel)

@@ -938,3 +938,13 @@ TEST_F(PackStarts, ATraceIsWrittenWhenAskedForAndOnlyThen)
     ExpectCleanStart(Launch(L"full", m_temp), m_cache);
     EXPECT_EQ(GetFileAttributesW(trace.c_str()), INVALID_FILE_ATTRIBUTES);
 }
+
+// A launcher signed after the build (the signature is appended outside the resources) starts as before:
+// its pack and digests still check out and the whole tree is unpacked.
+TEST_F(PackStarts, ASignedLauncherStartsAsBefore)
+{
+    const std::wstring signedExe = PackExe(L"signed");
+    ASSERT_GT(ReadFileBytes(signedExe).size(), ReadFileBytes(PackExe(L"full")).size()) << "not signed";
+    ExpectCleanStart(LaunchExe(signedExe, m_temp), m_cache);
+    ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+}
