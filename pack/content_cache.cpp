@@ -199,16 +199,11 @@ void CContentCacheLock::ReleaseHeld()
     s_pHeld = nullptr;
 }
 
-bool WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData, DWORD& dwError)
+HRESULT WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData)
 {
     DWORD dwWritten = 0;
-    if (!WriteFile(hFile, pvData, cbData, &dwWritten, nullptr))
-    {
-        dwError = GetLastError();
-        return false;
-    }
+    if (!WriteFile(hFile, pvData, cbData, &dwWritten, nullptr)) return HRESULT_FROM_WIN32(GetLastError());
     // A disk file only comes up short when the volume has no room left.
-    dwError = ERROR_DISK_FULL;
-    return dwWritten == cbData;
+    return dwWritten == cbData ? S_OK : HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 }
 } // namespace corvane

@@ -65,7 +65,7 @@ private:
     static CContentCacheLock* s_pHeld;
 };
 
-// Writes a whole buffer to an open file; false when the write failed or came up short, with the
-// Win32 code in dwError.
-bool WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData, DWORD& dwError);
+// Writes a whole buffer to an open file: S_OK, or the Win32 failure as an HRESULT (ERROR_DISK_FULL for a
+// write that came up short). Nothing is reported: the caller names the file.
+HRESULT WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData);
 } // namespace corvane

@@ -37,10 +37,10 @@ HRESULT WritePackFile(const _bstr_t& bsContentFile, const void* pvPack, DWORD dw
                                 L"Could not open the product content cache file for writing.");
 
     // One write straight from the mapped resource.
-    DWORD dwError = 0;
-    if (!WriteWholeBuffer(hFile.Get(), pvPack, dwSize, dwError))
-        return ReportWin32Error(dwError, L"Could not write the product content cache file " +
-                                             Quoted(bsContentFile) + L".");
+    const HRESULT hr = WriteWholeBuffer(hFile.Get(), pvPack, dwSize);
+    if (FAILED(hr))
+        return ReportWin32Error(HRESULT_CODE(hr), L"Could not write the product content cache file " +
+                                                      Quoted(bsContentFile) + L".");
     return S_OK;
 }
 

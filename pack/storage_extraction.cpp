@@ -130,10 +130,10 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
         ullCopied += ulRead;
         hash.Add(buffer, ulRead);
         // A truncated file must never be left for the application to start from.
-        DWORD dwError = 0;
-        if (!WriteWholeBuffer(hFile.Get(), buffer, ulRead, dwError))
-            return ReportWin32Error(dwError, L"Could not write the product content file " +
-                                                 Quoted(bsFileOnDisk) + L".");
+        hr = WriteWholeBuffer(hFile.Get(), buffer, ulRead);
+        if (FAILED(hr))
+            return ReportWin32Error(HRESULT_CODE(hr), L"Could not write the product content file " +
+                                                          Quoted(bsFileOnDisk) + L".");
     }
     if (!digest.pbPath || hash.Value() == digest.ullHash) return S_OK;
     // Gone, so that the next start writes it again whatever it finds.
