@@ -213,10 +213,9 @@ HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder, CExtra
 
 // The warm start: the folder was filled from this very pack, and every file is there at its size. Neither
 // the pack nor any file is read.
-bool IsContentUpToDate(const CProductPack& pack, const _bstr_t& bsFolder)
+bool IsContentUpToDate(const CProductPack& pack, const _bstr_t& bsFolder, bool fStamped)
 {
-    if (!pack.fHasDigests || !IsCacheStampOf(bsFolder, pack.digests.Identity(), c_cbDigestIdentity))
-        return false;
+    if (!fStamped) return false;
     ULARGE_INTEGER size = {};
     size.LowPart = pack.cbPack;
     if (!IsFileUpToDate(bsFolder + L"\\" + c_szPackFileName, size)) return false;
@@ -260,10 +259,8 @@ HRESULT CheckExtractionWhole(const CExtraction& extraction)
 
 // Writes what the folder lacks or holds otherwise than the pack: the pack and the paths checked first,
 // the stamp gone while files change and written again once the whole tree is in place.
-HRESULT RefreshContent(const CProductPack& pack, const _bstr_t& bsFolder)
+HRESULT RefreshContent(const CProductPack& pack, const _bstr_t& bsFolder, bool fStamped)
 {
-    const bool fStamped =
-        pack.fHasDigests && IsCacheStampOf(bsFolder, pack.digests.Identity(), c_cbDigestIdentity);
     RETURN_IF_FAILED(CheckProductPack(pack));
     RETURN_IF_FAILED(CheckContentPaths(pack, bsFolder));
     RemoveCacheStamp(bsFolder);
@@ -295,11 +292,14 @@ HRESULT PrepareProductContent(_bstr_t& bsContentFolder)
     CProductPack pack;
     hr = LoadProductPack(pack);
     if (hr != S_OK) return hr;
-    const bool fUpToDate = IsContentUpToDate(pack, bsFolder);
+    // Read once: the stamp decides both the warm start and how much a refresh compares.
+    const bool fStamped =
+        pack.fHasDigests && IsCacheStampOf(bsFolder, pack.digests.Identity(), c_cbDigestIdentity);
+    const bool fUpToDate = IsContentUpToDate(pack, bsFolder, fStamped);
     Trace(L"pack of %lu bytes, %ls; cache %ls", static_cast<unsigned long>(pack.cbPack),
           pack.fHasDigests ? L"with digests" : L"without digests",
           fUpToDate ? L"up to date" : L"to be filled");
-    if (!fUpToDate) RETURN_IF_FAILED(RefreshContent(pack, bsFolder));
+    if (!fUpToDate) RETURN_IF_FAILED(RefreshContent(pack, bsFolder, fStamped));
     bsContentFolder = bsFolder;
     return S_OK;
 }
