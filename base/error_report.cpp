@@ -1,6 +1,7 @@
 // Error reporting: box texts built from the caller's sentence and what the system knows of the code.
 #include "error_report.h"
 
+#include "event_log.h"
 #include "product.h"
 #include "trace.h"
 #include "unique_any.h"
@@ -21,9 +22,11 @@ const _bstr_t& LoadingCaption()
     return bsCaption;
 }
 
-void ShowErrorBox(const _bstr_t& bsText)
+// hr: the result the report returns, which the event log keeps beside the text.
+void ShowErrorBox(const _bstr_t& bsText, HRESULT hr)
 {
     Trace(L"error box: %ls", static_cast<const wchar_t*>(bsText));
+    WriteBoxEvent(bsText, hr);
     if (const auto pfnRelease = g_pfnReleaseBeforeBox)
     {
         g_pfnReleaseBeforeBox = nullptr;
@@ -131,16 +134,17 @@ HRESULT ReportComError(_com_error error, const _bstr_t& bsSentence)
     }
     if (bsDescription.length() != 0) bsText += L"\n" + bsDescription;
 
-    ShowErrorBox(bsText);
+    ShowErrorBox(bsText, error.Error());
     return error.Error();
 }
 
 HRESULT ReportWin32Error(DWORD dwCode, const _bstr_t& bsSentence)
 {
-    ShowErrorBox(bsSentence + L" " + GetWin32ErrorText(dwCode));
+    const HRESULT hrCode = HRESULT_FROM_WIN32(dwCode);
     // A step that failed fails even when the system left no code behind.
-    const HRESULT hr = HRESULT_FROM_WIN32(dwCode);
-    return FAILED(hr) ? hr : E_FAIL;
+    const HRESULT hr = FAILED(hrCode) ? hrCode : E_FAIL;
+    ShowErrorBox(bsSentence + L" " + GetWin32ErrorText(dwCode), hr);
+    return hr;
 }
 
 _bstr_t Quoted(const _bstr_t& bsText)

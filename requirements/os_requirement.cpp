@@ -1,6 +1,7 @@
 // The operating-system gate: refuses Windows older than NT 5.1 with a box of its own.
 #include "os_requirement.h"
 
+#include "base/event_log.h"
 #include "base/product.h"
 
 #include <strsafe.h>
@@ -31,6 +32,7 @@ HRESULT CheckOperatingSystem()
                      g_szMakerName, g_szProductName);
     wchar_t szCaption[4096];
     StringCchPrintfW(szCaption, 4096, L"%s \x2013 System Requirements", g_szProductName);
+    WriteBoxEvent(szText, E_ABORT);
     MessageBoxW(nullptr, szText, szCaption, MB_OK | MB_ICONERROR);
     return E_ABORT;
 }

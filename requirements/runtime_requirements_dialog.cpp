@@ -2,6 +2,7 @@
 #include "runtime_requirements_dialog.h"
 
 #include "base/error_report.h"
+#include "base/event_log.h"
 #include "base/product.h"
 #include "base/system_library.h"
 
@@ -11,8 +12,12 @@ namespace corvane
 // unauthenticated channel.
 const wchar_t g_szFrameworkDownloadUrl[] = CORVANE_DOWNLOAD_URL;
 
-HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxFound, int fOfferRetry,
-                                      CVersion4 verClrRequired, CVersion4 verNetfxRequired)
+namespace
+{
+// hrFailure: what the start ends with unless the user retries; the event log keeps it with the first box's
+// text. The Retry box follows from that box, so one dialog leaves one event.
+HRESULT ShowRequirementsBoxes(CVersion4 verClrFound, CVersion4 verNetfxFound, int fOfferRetry,
+                              CVersion4 verClrRequired, CVersion4 verNetfxRequired, HRESULT hrFailure)
 {
     const _bstr_t bsTitle = _bstr_t(g_szProductName) + L" \x2013 .NET Runtime Requirements";
 
@@ -26,6 +31,7 @@ HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxF
     bsText += L"Minimum CLR version required: " + verClrRequired.ToText(4) + L".\n\n";
     bsText += L"Would you like to open the Mirosoft website with a free download of the .NET Framework?";
 
+    WriteBoxEvent(bsText, hrFailure);
     const HWND hwndOwner = GetMessageBoxOwner();
     if (MessageBoxW(hwndOwner, bsText, bsTitle, MB_YESNO | MB_ICONERROR) == IDYES)
     {
@@ -42,11 +48,19 @@ HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxF
     if (MessageBoxW(hwndOwner, bsText, bsTitle, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY) return S_FALSE;
     return E_ABORT;
 }
+} // namespace
+
+HRESULT ShowRuntimeRequirementsDialog(CVersion4 verClrFound, CVersion4 verNetfxFound, int fOfferRetry,
+                                      CVersion4 verClrRequired, CVersion4 verNetfxRequired)
+{
+    return ShowRequirementsBoxes(verClrFound, verNetfxFound, fOfferRetry, verClrRequired, verNetfxRequired,
+                                 E_ABORT);
+}
 
 HRESULT ExplainMissingRuntime(CVersion4 verClrFound, CVersion4 verClrRequired, CVersion4 verNetfxRequired,
                               HRESULT hrEnd)
 {
-    ShowRuntimeRequirementsDialog(verClrFound, CVersion4(), FALSE, verClrRequired, verNetfxRequired);
+    ShowRequirementsBoxes(verClrFound, CVersion4(), FALSE, verClrRequired, verNetfxRequired, hrEnd);
     return hrEnd;
 }
 } // namespace corvane
