@@ -1,6 +1,8 @@
 // The content cache folder: the temporary folder, then Skarnveld\Corvane\v<version>\ProductContentCache.
 #include "content_cache.h"
 
+#include "cache_root.h"
+
 #include "base/error_report.h"
 #include "base/product.h"
 #include "base/system_library.h"
@@ -39,15 +41,11 @@ _bstr_t GetContentCacheFolderBelow(const wchar_t* szTempFolder)
 
 HRESULT GetProductContentCacheFolder(_bstr_t& bsFolder)
 {
-    wchar_t szPath[MAX_PATH + 1];
-    const DWORD dwLength = GetTempPathW(MAX_PATH, szPath);
-    if (dwLength == 0) return ReportWin32Error(GetLastError(), L"Could not get the TEMP folder path.");
-    // A longer path was not written: the buffer holds nothing defined, so it must not be read.
-    if (dwLength >= MAX_PATH)
-        return ReportWin32Error(ERROR_FILENAME_EXCED_RANGE, L"Could not get the TEMP folder path.");
-    if (szPath[0] == L'\0') return S_FALSE;
+    _bstr_t bsRoot;
+    const HRESULT hrRoot = GetContentCacheRoot(bsRoot);
+    if (hrRoot != S_OK) return hrRoot;
 
-    bsFolder = GetContentCacheFolderBelow(szPath);
+    bsFolder = GetContentCacheFolderBelow(bsRoot);
     const wchar_t c_szSentenceStart[] = L"Could not create the product content cache folder at ";
     // Its own files must fit too: the folder is not made when the pack file could not be written in it.
     if (!PathFits(bsFolder.length() + 1 + wcslen(c_szPackFileName), false) ||
