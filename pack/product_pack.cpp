@@ -3,6 +3,7 @@
 #include "product_pack.h"
 
 #include "base/error_report.h"
+#include "base/progress.h"
 #include "base/trace.h"
 #include "base/module_resource.h"
 #include "base/product.h"
@@ -28,6 +29,27 @@ const wchar_t* ResourceFailureSentence(EResourceStep step)
     }
 }
 
+// The pack is written and hashed in pieces of at most 1 MiB, each a few milliseconds: the length of the
+// one that begins at cbDone.
+DWORD PackPieceAt(DWORD cbDone, DWORD cbPack)
+{
+    const DWORD c_cbPackPiece = 1 << 20;
+    return cbPack - cbDone < c_cbPackPiece ? cbPack - cbDone : c_cbPackPiece;
+}
+
+// Straight from the mapped resource, in pieces between which the splash answers.
+HRESULT WritePackPieces(HANDLE hFile, const BYTE* pbPack, DWORD cbPack)
+{
+    for (DWORD cbDone = 0; cbDone < cbPack;)
+    {
+        const DWORD cbPiece = PackPieceAt(cbDone, cbPack);
+        RETURN_IF_FAILED(WriteWholeBuffer(hFile, pbPack + cbDone, cbPiece));
+        cbDone += cbPiece;
+        StepProgress(cbPiece);
+    }
+    return S_OK;
+}
+
 HRESULT WritePackFile(const _bstr_t& bsContentFile, const void* pvPack, DWORD dwSize)
 {
     const CUniqueHFile hFile(CreateFileW(bsContentFile, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -36,8 +58,7 @@ HRESULT WritePackFile(const _bstr_t& bsContentFile, const void* pvPack, DWORD dw
         return ReportWin32Error(GetLastError(),
                                 L"Could not open the product content cache file for writing.");
 
-    // One write straight from the mapped resource.
-    const HRESULT hr = WriteWholeBuffer(hFile.Get(), pvPack, dwSize);
+    const HRESULT hr = WritePackPieces(hFile.Get(), static_cast<const BYTE*>(pvPack), dwSize);
     if (FAILED(hr))
         return ReportWin32Error(HRESULT_CODE(hr), L"Could not write the product content cache file " +
                                                       Quoted(bsContentFile) + L".");
@@ -63,8 +84,23 @@ bool FileHoldsBytes(const _bstr_t& bsPath, const BYTE* pbBytes, DWORD cbBytes)
             memcmp(buffer, pbBytes + cbDone, cbRead) != 0)
             return false;
         cbDone += cbRead;
+        StepProgress(0);
     }
     return true;
+}
+
+// The pack's hash, in pieces between which the splash answers.
+uint64_t HashPack(const CProductPack& pack)
+{
+    CContentHash hash;
+    for (DWORD cbDone = 0; cbDone < pack.cbPack;)
+    {
+        const DWORD cbPiece = PackPieceAt(cbDone, pack.cbPack);
+        hash.Add(pack.pbPack + cbDone, cbPiece);
+        cbDone += cbPiece;
+        StepProgress(0);
+    }
+    return hash.Value();
 }
 
 HRESULT CreateItStorage(ITStoragePtr& oItStorage)
@@ -107,8 +143,7 @@ HRESULT LoadProductPack(CProductPack& pack)
 HRESULT CheckProductPack(const CProductPack& pack)
 {
     if (!pack.fHasDigests) return S_OK;
-    if (pack.cbPack != pack.digests.PackSize() ||
-        HashContent(pack.pbPack, pack.cbPack) != pack.digests.PackHash())
+    if (pack.cbPack != pack.digests.PackSize() || HashPack(pack) != pack.digests.PackHash())
         return ReportDamagedPack(L"its bytes are not those it was built with.");
     return S_OK;
 }
@@ -121,6 +156,8 @@ HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, IStor
         Trace(L"writing %ls", static_cast<const wchar_t*>(bsContentFile));
         RETURN_IF_FAILED(WritePackFile(bsContentFile, pack.pbPack, pack.cbPack));
     }
+    else
+        StepProgress(pack.cbPack);
 
     ITStoragePtr oItStorage;
     RETURN_IF_FAILED(CreateItStorage(oItStorage));

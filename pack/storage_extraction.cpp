@@ -3,6 +3,7 @@
 #include "storage_extraction.h"
 
 #include "base/error_report.h"
+#include "base/progress.h"
 #include "base/trace.h"
 #include "base/unique_any.h"
 #include "content_cache.h"
@@ -77,6 +78,7 @@ bool FileMatchesDigest(const _bstr_t& bsPath, const CFileDigest& digest)
         if (!ReadFile(hFile.Get(), buffer, sizeof(buffer), &cbRead, nullptr)) return false;
         if (cbRead == 0) return hash.Value() == digest.ullHash;
         hash.Add(buffer, cbRead);
+        StepProgress(0);
     }
 }
 
@@ -99,7 +101,11 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
         return ReportFileNotWritten(ERROR_FILENAME_EXCED_RANGE, bsFileOnDisk);
     CFileDigest digest;
     RETURN_IF_FAILED(MeetFileDigest(bsFileOnDisk, size, extraction, digest));
-    if (IsStreamFileUpToDate(bsFileOnDisk, size, digest, extraction)) return S_OK;
+    if (IsStreamFileUpToDate(bsFileOnDisk, size, digest, extraction))
+    {
+        StepProgress(size.QuadPart);
+        return S_OK;
+    }
 
     IStreamPtr oStream;
     HRESULT hr = oStorage->OpenStream(bsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &oStream);
@@ -134,6 +140,7 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
         if (FAILED(hr))
             return ReportWin32Error(HRESULT_CODE(hr), L"Could not write the product content file " +
                                                           Quoted(bsFileOnDisk) + L".");
+        StepProgress(ulRead);
     }
     if (!digest.pbPath || hash.Value() == digest.ullHash) return S_OK;
     // Gone, so that the next start writes it again whatever it finds.
@@ -169,6 +176,7 @@ HRESULT ExtractElement(DWORD dwType, ULARGE_INTEGER size, const _bstr_t& bsRepor
 {
     if (dwType != STGTY_STORAGE && dwType != STGTY_STREAM) return S_OK;
     ++extraction.cElements;
+    StepProgress(0); // a folder of many small files is a long step too
 
     // A name that is not one safe file name would write outside its folder or into another
     // file's stream: refuse the pack rather than extract it anywhere.
@@ -224,6 +232,7 @@ bool IsContentUpToDate(const CProductPack& pack, const _bstr_t& bsFolder, bool f
         const CFileDigest digest = pack.digests.Entry(u);
         size.QuadPart = digest.cbSize;
         if (!IsFileUpToDate(bsFolder + L"\\" + GetDigestPath(digest), size)) return false;
+        StepProgress(0);
     }
     return true;
 }
@@ -257,10 +266,22 @@ HRESULT CheckExtractionWhole(const CExtraction& extraction)
     return S_OK;
 }
 
+// The bytes a refresh writes or finds in place: the pack file and every file the pack was built with (not
+// known without digests).
+ULONGLONG GetBytesToWrite(const CProductPack& pack)
+{
+    if (!pack.fHasDigests) return 0;
+    ULONGLONG ullTotal = pack.cbPack;
+    for (uint32_t u = 0; u < pack.digests.Count(); ++u)
+        ullTotal += pack.digests.Entry(u).cbSize;
+    return ullTotal;
+}
+
 // Writes what the folder lacks or holds otherwise than the pack: the pack and the paths checked first,
 // the stamp gone while files change and written again once the whole tree is in place.
 HRESULT RefreshContent(const CProductPack& pack, const _bstr_t& bsFolder, bool fStamped)
 {
+    BeginProgress(GetBytesToWrite(pack));
     RETURN_IF_FAILED(CheckProductPack(pack));
     RETURN_IF_FAILED(CheckContentPaths(pack, bsFolder));
     RemoveCacheStamp(bsFolder);
@@ -276,6 +297,7 @@ HRESULT RefreshContent(const CProductPack& pack, const _bstr_t& bsFolder, bool f
     oStorage.Release(); // no reference to the pack may remain while the runtime loads from the folder
     RETURN_IF_FAILED(hr);
     RETURN_IF_FAILED(CheckExtractionWhole(extraction));
+    EndProgress();
     if (pack.fHasDigests) WriteCacheStamp(bsFolder, pack.digests.Identity(), c_cbDigestIdentity);
     return S_OK;
 }

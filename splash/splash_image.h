@@ -17,6 +17,11 @@ namespace corvane
 // The resource bytes in place, and their size.
 HRESULT LoadSplashImageResource(const BYTE*& pResBytes, DWORD& dwSize);
 
-// Decodes the picture, gives it to the window at 229/255 opacity, centres and shows the window.
+// Decodes the picture, gives it to the window at 229/255 opacity, centres and shows the window. The
+// picture is kept for the progress drawn over it.
 HRESULT RenderSplashImage(HWND hwnd);
+
+// The picture again with a slim bar over its bottom edge that shows this share done; nothing without a
+// picture shown. Best effort: a bar that cannot be drawn leaves the picture as it was.
+void DrawSplashProgress(HWND hwnd, ULONGLONG ullDone, ULONGLONG ullTotal);
 } // namespace corvane

@@ -1,7 +1,9 @@
-// The splash window: its class, the hidden layered popup, and the one drain of its message queue.
+// The splash window: its class, the hidden layered popup, the first drain of its message queue, and the
+// progress shown on it.
 #include "splash_window.h"
 
 #include "base/error_report.h"
+#include "base/progress.h"
 #include "base/product.h"
 #include "splash_image.h"
 
@@ -51,15 +53,9 @@ HRESULT CreateSplashWindow()
     return g_hwndSplash ? S_OK : E_FAIL;
 }
 
-HRESULT PumpPendingMessages()
+void ShowProgressOnSplash(ULONGLONG ullDone, ULONGLONG ullTotal)
 {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-    {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return S_OK;
+    if (IsWindow(g_hwndSplash)) DrawSplashProgress(g_hwndSplash, ullDone, ullTotal);
 }
 } // namespace
 
@@ -69,6 +65,9 @@ HRESULT ShowSplashScreen(HINSTANCE hInstance)
     RETURN_IF_FAILED(RegisterSplashWindowClass());
     RETURN_IF_FAILED(CreateSplashWindow());
     RETURN_IF_FAILED(RenderSplashImage(g_hwndSplash));
-    return PumpPendingMessages();
+    // A long first start shows on the picture how far its unpacking has come.
+    SetProgressSink(ShowProgressOnSplash);
+    PumpWaitingMessages();
+    return S_OK;
 }
 } // namespace corvane

@@ -1,14 +1,18 @@
 // The splash window as a user meets it: where it stands, what it shows on the screen, the pictures that
-// fail quietly, who owns the boxes, the pointer over it, the input it ignores and the GDI objects it leaves.
+// fail quietly, who owns the boxes, the pointer over it, the input it ignores, the GDI objects it leaves,
+// and during a long first start: that it answers, and the progress it shows.
 #include "harness/screen_capture.h"
 #include "harness/wine_test_env.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <thread>
 
 namespace
 {
@@ -84,15 +88,17 @@ RECT Inflated(const RECT& rect, int by)
 
 // One start of a launcher in a scenario: the screen around the centre before the start and while the
 // first box is up (moved aside first, as a user drags it, so that it hides nothing of the splash), and
-// the launcher's GDI objects at that moment.
+// the launcher's GDI objects at that moment. A scratch folder given is shared with other starts (its
+// cache stays filled); otherwise the start has a fresh one.
 struct CSplashRun
 {
     CSplashRun(const std::wstring& exePath, const std::wstring& scenario,
-               std::function<void(const CWindowSnapshot&, HANDLE)> atBox = {})
-        : temp(CurrentTestName())
+               std::function<void(const CWindowSnapshot&, HANDLE)> atBox = {},
+               std::shared_ptr<CTempFolder> scratch = nullptr)
+        : temp(scratch ? scratch : std::make_shared<CTempFolder>(CurrentTestName()))
     {
         InstallSimulatedRuntime(L"full");
-        CLauncherStart start = ScenarioStart(temp, scenario);
+        CLauncherStart start = ScenarioStart(*temp, scenario);
         start.exePath = exePath;
         before = CScreenImage::Capture(Inflated(c_centred, 24));
         bool first = true;
@@ -113,7 +119,7 @@ struct CSplashRun
 
     std::string Transcript() const { return Narrow(result.transcript); }
 
-    CTempFolder temp;
+    std::shared_ptr<CTempFolder> temp;
     CScreenImage before;
     CScreenImage shown;
     CGdiCount gdi;
@@ -311,6 +317,112 @@ void ClickAt(int x, int y)
     SendInput(2, inputs, sizeof(INPUT));
     Sleep(300);
 }
+
+// The launcher with 3,000 files to unpack (tests/bench): a first start long enough to show its progress.
+std::wstring ManyFilesLauncher()
+{
+    return BuildPath(L"tests\\bench\\corvane-many-files.exe");
+}
+
+const CRgb c_progressBar = {CORVANE_SPLASH_PROGRESS_RGB >> 16 & 0xFF, CORVANE_SPLASH_PROGRESS_RGB >> 8 & 0xFF,
+                            CORVANE_SPLASH_PROGRESS_RGB & 0xFF};
+const int c_barRow = c_centred.top + c_height - 2; // a screen row through the bar over the bottom edge
+
+// The visible splash window of a process started from this executable, or null.
+HWND FindSplashOf(const std::wstring& exePath)
+{
+    for (HWND hwnd = FindWindowExW(nullptr, nullptr, c_splashClass, nullptr); hwnd;
+         hwnd = FindWindowExW(nullptr, hwnd, c_splashClass, nullptr))
+    {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        const HANDLE hProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+        wchar_t path[MAX_PATH] = L"";
+        DWORD cch = MAX_PATH;
+        const bool same = hProcess && QueryFullProcessImageNameW(hProcess, 0, path, &cch) &&
+                          _wcsicmp(path, exePath.c_str()) == 0;
+        if (hProcess) CloseHandle(hProcess);
+        if (same && IsWindowVisible(hwnd)) return hwnd;
+    }
+    return nullptr;
+}
+
+// Watches a start from beside it until stopped: asks its splash, over and over, for an answer within
+// 500 ms, and keeps the splash area of the screen each time the row through the bar changes.
+class CSplashWatch
+{
+public:
+    explicit CSplashWatch(const std::wstring& exePath) : m_thread([this, exePath] { Watch(exePath); }) {}
+    CSplashWatch(const CSplashWatch&) = delete;
+    CSplashWatch& operator=(const CSplashWatch&) = delete;
+    ~CSplashWatch() { Stop(); }
+    void Stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+    int answered = 0;
+    int unanswered = 0;
+    std::vector<CScreenImage> screens;
+
+private:
+    void Watch(const std::wstring& exePath)
+    {
+        std::vector<DWORD> lastRow;
+        while (!m_stop)
+        {
+            // Paced, so that the watch leaves the launcher the processor.
+            Sleep(10);
+            const HWND hwnd = FindSplashOf(exePath);
+            if (!hwnd) continue;
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 500, &result))
+                ++answered;
+            else if (GetLastError() == ERROR_TIMEOUT && IsWindow(hwnd))
+                ++unanswered;
+            CScreenImage screen = CScreenImage::Capture(Inflated(c_centred, 24));
+            std::vector<DWORD> row;
+            for (int x = c_centred.left; x < c_centred.right; ++x)
+            {
+                const CRgb rgb = screen.At(x, c_barRow);
+                row.push_back(static_cast<DWORD>(rgb.r << 16 | rgb.g << 8 | rgb.b));
+            }
+            if (row != lastRow) screens.push_back(std::move(screen));
+            lastRow = std::move(row);
+        }
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread; // last: it starts once the members it writes are there
+};
+
+// The length of the progress bar on a screen: the pixels from the left edge of the row that show the bar's
+// colour over what lay there before; -1 when any pixel after them shows it too (no bar, but noise).
+int BarLength(const CSplashRun& run, const CScreenImage& screen)
+{
+    const auto isBar = [&](int x) {
+        const int sx = c_centred.left + x;
+        return Distance(screen.At(sx, c_barRow), Blend({c_progressBar, 255}, c_opacity, true,
+                                                       run.before.At(sx, c_barRow))) <= c_tolerance;
+    };
+    int length = 0;
+    while (length < c_width && isBar(length))
+        ++length;
+    for (int x = length; x < c_width; ++x)
+        if (isBar(x)) return -1;
+    return length;
+}
+
+// The splash area of two runs over the same background, pixel for pixel.
+int DifferingPixels(const CSplashRun& a, const CSplashRun& b)
+{
+    int differing = 0;
+    for (int y = c_centred.top; y < c_centred.bottom; ++y)
+        for (int x = c_centred.left; x < c_centred.right; ++x)
+            if (Distance(a.shown.At(x, y), b.shown.At(x, y)) > 2) ++differing;
+    return differing;
+}
 } // namespace
 
 class SplashScreen : public testing::Test
@@ -502,5 +614,73 @@ TEST_F(SplashScreen, GdiObjectsAreReleasedOnEveryPath)
                 << "\na window's own: " << own.Describe();
         }
         EXPECT_EQ(run.gdi.byType.size(), garbage.gdi.byType.size()) << run.gdi.Describe();
+    }
+}
+
+// The unpacking of 3,000 files never keeps the splash from answering for half a second: the launcher serves
+// its messages between files and between the pieces of a large one, the pack's check and its write.
+TEST_F(SplashScreen, AnswersWithinHalfASecondThroughoutALongFirstStart)
+{
+    CFrameworkInstalled framework;
+    CSplashWatch watch(ManyFilesLauncher());
+    CSplashRun run(ManyFilesLauncher(), c_applicationBox,
+                   [&](const CWindowSnapshot&, HANDLE) { watch.Stop(); });
+    ASSERT_EQ(run.result.boxes.size(), 1u) << run.Transcript();
+    EXPECT_EQ(run.result.exitCode, 0u);
+    EXPECT_EQ(watch.unanswered, 0) << "of " << watch.answered + watch.unanswered << " messages";
+    EXPECT_GE(watch.answered, 10) << "the splash was hardly asked: the watch did not find it";
+}
+
+// A first start that unpacks for longer than half a second shows a bar over the picture's bottom edge that
+// grows with the bytes written and is full once the tree is in place (the application's box is up).
+TEST_F(SplashScreen, ALongFirstStartShowsAGrowingBarThatIsFullWhenTheTreeIsInPlace)
+{
+    CFrameworkInstalled framework;
+    CSplashWatch watch(ManyFilesLauncher());
+    CSplashRun run(ManyFilesLauncher(), c_applicationBox,
+                   [&](const CWindowSnapshot&, HANDLE) { watch.Stop(); });
+    ExpectShownSplash(run);
+    std::vector<int> lengths;
+    const CScreenImage* halfway = nullptr;
+    for (const CScreenImage& screen : watch.screens)
+    {
+        lengths.push_back(BarLength(run, screen));
+        if (lengths.back() > 0 && lengths.back() < c_width &&
+            (!halfway ||
+             std::abs(lengths.back() - c_width / 2) < std::abs(BarLength(run, *halfway) - c_width / 2)))
+            halfway = &screen;
+    }
+    std::string seen;
+    for (int length : lengths)
+        seen += std::to_string(length) + " ";
+    ASSERT_NE(halfway, nullptr) << "no bar part of the way along; lengths seen: " << seen;
+    EXPECT_TRUE(std::is_sorted(lengths.begin(), lengths.end())) << "the bar shrank or flickered: " << seen;
+    EXPECT_EQ(BarLength(run, run.shown), c_width) << seen;
+    // Kept for the documentation: the bar part of the way along.
+    halfway->SaveBmp(BuildPath(L"splash-progress-screenshot.bmp"));
+}
+
+// No bar on a warm start, even of 3,000 files, nor on a first start of a small pack: the picture as a start
+// that unpacks nothing at all (its binding fails first) shows it, pixel for pixel.
+TEST_F(SplashScreen, AWarmStartOrAShortFirstStartShowsThePictureUntouched)
+{
+    CFrameworkInstalled framework;
+    const struct
+    {
+        std::wstring exe;
+        bool warm;
+        const char* what;
+    } cases[] = {{BuildPath(TEST_EXE_NAME), false, "a first start of the demo pack"},
+                 {ManyFilesLauncher(), true, "a warm start of 3,000 files"}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        CSplashRun plain(c.exe, c_bindFailure);
+        CSplashRun first(c.exe, c_applicationBox);
+        std::unique_ptr<CSplashRun> again;
+        if (c.warm) again = std::make_unique<CSplashRun>(c.exe, c_applicationBox, nullptr, first.temp);
+        const CSplashRun& run = again ? *again : first;
+        ASSERT_EQ(run.result.boxes.size(), 1u) << run.Transcript();
+        EXPECT_EQ(DifferingPixels(run, plain), 0);
     }
 }
