@@ -13,7 +13,6 @@ namespace corvane
 namespace
 {
 HWND g_hwndMessageBoxOwner = nullptr;
-void (*g_pfnReleaseBeforeBox)() = nullptr;
 
 // "Corvane – Loading": the product name, a blank, an en dash, a blank and the topic.
 const _bstr_t& LoadingCaption()
@@ -27,18 +26,40 @@ void ShowErrorBox(const _bstr_t& bsText, HRESULT hr)
 {
     Trace(L"error box: %ls", static_cast<const wchar_t*>(bsText));
     WriteBoxEvent(bsText, hr);
-    if (const auto pfnRelease = g_pfnReleaseBeforeBox)
-    {
-        g_pfnReleaseBeforeBox = nullptr;
-        pfnRelease();
-    }
+    CReleasedBeforeErrorBox::ReleaseAll();
     MessageBoxW(GetMessageBoxOwner(), bsText, LoadingCaption(), MB_OK | MB_ICONERROR);
 }
 } // namespace
 
-void SetReleaseBeforeErrorBox(void (*pfnRelease)())
+CReleasedBeforeErrorBox* CReleasedBeforeErrorBox::s_pFirst = nullptr;
+
+CReleasedBeforeErrorBox::CReleasedBeforeErrorBox() : m_pNext(s_pFirst)
 {
-    g_pfnReleaseBeforeBox = pfnRelease;
+    s_pFirst = this;
+}
+
+CReleasedBeforeErrorBox::~CReleasedBeforeErrorBox()
+{
+    Unlink();
+}
+
+void CReleasedBeforeErrorBox::Unlink()
+{
+    for (CReleasedBeforeErrorBox** ppLink = &s_pFirst; *ppLink; ppLink = &(*ppLink)->m_pNext)
+        if (*ppLink == this)
+        {
+            *ppLink = m_pNext;
+            return;
+        }
+}
+
+void CReleasedBeforeErrorBox::ReleaseAll()
+{
+    while (CReleasedBeforeErrorBox* pFirst = s_pFirst)
+    {
+        pFirst->Unlink(); // off the list first: each is released once
+        pFirst->ReleaseBeforeErrorBox();
+    }
 }
 
 void SetMessageBoxOwner(HWND hwnd)

@@ -26,8 +26,28 @@ private:
 };
 
 // What another start may wait for (a lock) is let go of before the first error box: every failure ends
-// the start, and a box can stay up for as long as the user leaves it. Null: nothing to release.
-void SetReleaseBeforeErrorBox(void (*pfnRelease)());
+// the start, and a box can stay up for as long as the user leaves it. An owner of such a thing derives
+// from this; it is on the list from its construction to its destruction, and released at most once.
+class CReleasedBeforeErrorBox
+{
+public:
+    CReleasedBeforeErrorBox(const CReleasedBeforeErrorBox&) = delete;
+    CReleasedBeforeErrorBox& operator=(const CReleasedBeforeErrorBox&) = delete;
+
+    // Lets go of everything on the list; the boxes call it.
+    static void ReleaseAll();
+
+protected:
+    CReleasedBeforeErrorBox();
+    ~CReleasedBeforeErrorBox();
+    virtual void ReleaseBeforeErrorBox() = 0;
+
+private:
+    void Unlink();
+
+    CReleasedBeforeErrorBox* m_pNext = nullptr;
+    static CReleasedBeforeErrorBox* s_pFirst;
+};
 
 // The window that owns every error box while it exists: the splash window registers itself here.
 void SetMessageBoxOwner(HWND hwnd);

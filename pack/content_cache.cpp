@@ -1,16 +1,14 @@
 // The content cache folder: the temporary folder, then Skarnveld\Corvane\v<version>\ProductContentCache.
 #include "content_cache.h"
-
 #include "cache_root.h"
 
 #include "base/error_report.h"
 #include "base/product.h"
 #include "base/system_library.h"
+#include "cache_files.h"
 
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
-#include <cstdio>
 
 namespace corvane
 {
@@ -98,109 +96,31 @@ bool IsCacheStampOf(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp)
 void WriteCacheStamp(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp)
 {
     // A short write leaves a stamp of another length, which never matches.
-    const CUniqueHFile hFile(CreateFileW(CacheStampPath(bsFolder), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    CUniqueHFile hFile;
     DWORD dwWritten = 0;
-    if (hFile.IsValid()) WriteFile(hFile.Get(), pbStamp, cbStamp, &dwWritten, nullptr);
+    if (OpenCacheFileForWriting(CacheStampPath(bsFolder), hFile) == ERROR_SUCCESS)
+        WriteFile(hFile.Get(), pbStamp, cbStamp, &dwWritten, nullptr);
 }
 
-void RemoveCacheStamp(const _bstr_t& bsFolder)
+HRESULT RemoveCacheStamp(const _bstr_t& bsFolder)
 {
-    DeleteFileW(CacheStampPath(bsFolder));
-}
-
-_bstr_t GetContentCacheLockName(const wchar_t* szFolder)
-{
-    unsigned long long ullIdentity = 0;
-    unsigned long ulVolume = 0;
-    const CUniqueHFile hFolder(CreateFileW(szFolder, FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (hFolder.IsValid() && GetFileInformationByHandle(hFolder.Get(), &info))
-    {
-        ulVolume = info.dwVolumeSerialNumber;
-        ullIdentity = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
-    }
-    else
-    {
-        // Object names take no further backslash and at most MAX_PATH characters: the path goes in hashed.
-        ullIdentity = 14695981039346656037ull;
-        for (const wchar_t* pch = szFolder; *pch; ++pch)
-        {
-            ullIdentity ^= static_cast<unsigned short>(towupper(*pch));
-            ullIdentity *= 1099511628211ull;
-        }
-    }
-    wchar_t szIdentity[32];
-    swprintf(szIdentity, 32, L"%08lX.%08lX%08lX", ulVolume, static_cast<unsigned long>(ullIdentity >> 32),
-             static_cast<unsigned long>(ullIdentity & 0xFFFFFFFF));
-    return _bstr_t(L"Local\\") + g_szMakerName + L"." + g_szProductName + L".ContentCache." + szIdentity;
-}
-
-namespace
-{
-// Waits for the object while the thread's windows go on answering their messages; true once it is owned.
-bool WaitPumpingMessages(HANDLE hObject, DWORD dwTimeoutMs)
-{
-    const DWORD dwStart = GetTickCount();
-    for (;;)
-    {
-        const DWORD dwElapsed = GetTickCount() - dwStart;
-        if (dwElapsed >= dwTimeoutMs) return false;
-        const DWORD dwWait =
-            MsgWaitForMultipleObjects(1, &hObject, FALSE, dwTimeoutMs - dwElapsed, QS_ALLINPUT);
-        if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED_0) return true;
-        if (dwWait != WAIT_OBJECT_0 + 1) return false;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-        {
-            // A request to quit is not the launcher's to act on: it stays for whoever runs a loop after it.
-            if (msg.message == WM_QUIT)
-            {
-                PostQuitMessage(static_cast<int>(msg.wParam));
-                const DWORD dwLeft = dwTimeoutMs - (GetTickCount() - dwStart);
-                const DWORD dwLast = WaitForSingleObject(hObject, dwLeft > dwTimeoutMs ? 0 : dwLeft);
-                return dwLast == WAIT_OBJECT_0 || dwLast == WAIT_ABANDONED;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-}
-} // namespace
-
-CContentCacheLock* CContentCacheLock::s_pHeld = nullptr;
-
-CContentCacheLock::CContentCacheLock(const _bstr_t& bsFolder)
-    : m_hMutex(CreateMutexW(nullptr, FALSE, GetContentCacheLockName(bsFolder)))
-{
-    // Unpacking the largest pack takes seconds; a start that waited this long stands behind a hung one.
-    const DWORD c_dwWaitMs = 5 * 60 * 1000;
-    if (m_hMutex.IsValid() && WaitPumpingMessages(m_hMutex.Get(), c_dwWaitMs))
-    {
-        s_pHeld = this;
-        SetReleaseBeforeErrorBox(&CContentCacheLock::ReleaseHeld);
-    }
-}
-
-CContentCacheLock::~CContentCacheLock()
-{
-    if (s_pHeld != this) return;
-    SetReleaseBeforeErrorBox(nullptr);
-    ReleaseHeld();
-}
-
-void CContentCacheLock::ReleaseHeld()
-{
-    ReleaseMutex(s_pHeld->m_hMutex.Get());
-    s_pHeld = nullptr;
+    const _bstr_t bsStamp = CacheStampPath(bsFolder);
+    const HRESULT hr = RemoveCacheItem(bsStamp);
+    if (SUCCEEDED(hr)) return S_OK;
+    if (IsHeldFileError(HRESULT_CODE(hr))) return ReportHeldFile(HRESULT_CODE(hr), bsStamp);
+    return ReportWin32Error(HRESULT_CODE(hr), L"Could not remove the product content cache stamp " +
+                                                  Quoted(bsStamp) + L", which must go before files change.");
 }
 
 HRESULT WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData)
 {
     DWORD dwWritten = 0;
-    if (!WriteFile(hFile, pvData, cbData, &dwWritten, nullptr)) return HRESULT_FROM_WIN32(GetLastError());
+    if (!WriteFile(hFile, pvData, cbData, &dwWritten, nullptr))
+    {
+        // A failed write with no code left behind has still failed.
+        const DWORD dwError = GetLastError();
+        return HRESULT_FROM_WIN32(dwError ? dwError : ERROR_WRITE_FAULT);
+    }
     // A disk file only comes up short when the volume has no room left.
     return dwWritten == cbData ? S_OK : HRESULT_FROM_WIN32(ERROR_DISK_FULL);
 }

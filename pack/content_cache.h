@@ -35,35 +35,9 @@ bool IsCacheStampOf(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp)
 // Written once the whole tree is in place; a stamp that cannot be written only costs the next start a
 // full check.
 void WriteCacheStamp(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp);
-// Removed before any file of the folder changes, so that no stamp ever vouches for a half-filled folder.
-void RemoveCacheStamp(const _bstr_t& bsFolder);
-
-// The name of the session-wide lock of one cache folder: the folder's identity on its volume, so that
-// every spelling of its path (case, short names) gives the same lock; the upper-cased path when the folder
-// cannot be opened.
-_bstr_t GetContentCacheLockName(const wchar_t* szFolder);
-
-// Holds the cache folder's lock while it lives, so that two starts at once (a double click twice) do not
-// write the same files: the second waits while the first unpacks, then finds every file up to date. A
-// holder that died leaves the lock abandoned, which counts as acquired. While it waits, the thread's
-// windows (the splash) keep answering. The lock goes before any error box, so that no start waits behind
-// another's box. When the wait runs out, or the lock cannot be made, the start goes on unlocked: a file
-// that two starts write at once fails for one of them at its opening, and every file is checked against
-// its digest, so an unlocked start can fail but cannot unpack wrong bytes.
-class CContentCacheLock
-{
-public:
-    explicit CContentCacheLock(const _bstr_t& bsFolder);
-    CContentCacheLock(const CContentCacheLock&) = delete;
-    CContentCacheLock& operator=(const CContentCacheLock&) = delete;
-    ~CContentCacheLock();
-
-private:
-    static void ReleaseHeld();
-
-    CUniqueHandle m_hMutex;
-    static CContentCacheLock* s_pHeld;
-};
+// Removed before any file of the folder changes, so that no stamp ever vouches for a half-filled folder:
+// S_OK, or the failure, reported (the start must then change nothing).
+HRESULT RemoveCacheStamp(const _bstr_t& bsFolder);
 
 // Writes a whole buffer to an open file: S_OK, or the Win32 failure as an HRESULT (ERROR_DISK_FULL for a
 // write that came up short). Nothing is reported: the caller names the file.

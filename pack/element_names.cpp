@@ -1,7 +1,6 @@
 // Element names of the pack as file names, and the names of one folder told apart as the disk does.
 #include "element_names.h"
 
-#include "base/error_report.h"
 #include "name_rule.h"
 
 #include <cstring>
@@ -26,25 +25,27 @@ _bstr_t GetElementFileName(const wchar_t* szReportedName)
 CFolderNames::~CFolderNames()
 {
     for (size_t n = 0; n < m_cNames; ++n)
-        SysFreeString(m_arNames[n]);
+    {
+        SysFreeString(m_arNames[n].bsFolded);
+        SysFreeString(m_arNames[n].bsName);
+    }
 }
 
-bool CFolderNames::Add(const wchar_t* szName)
+bool CFolderNames::Add(const wchar_t* szName, _bstr_t& bsClashing)
 {
     const UINT cchName = static_cast<UINT>(wcslen(szName));
-    BSTR bsFolded = SysAllocStringLen(szName, cchName);
-    if (!bsFolded) throw CHresultException(E_OUTOFMEMORY);
+    _bstr_t bsFolded(szName);
     for (UINT n = 0; n < cchName; ++n)
-        bsFolded[n] = static_cast<wchar_t>(FoldCase(static_cast<char16_t>(bsFolded[n])));
+        bsFolded.GetBSTR()[n] = static_cast<wchar_t>(FoldCase(static_cast<char16_t>(szName[n])));
     size_t nLow = 0;
     size_t nHigh = m_cNames;
     while (nLow < nHigh)
     {
         const size_t nMiddle = nLow + (nHigh - nLow) / 2;
-        const int nOrder = wcscmp(m_arNames[nMiddle], bsFolded);
+        const int nOrder = wcscmp(m_arNames[nMiddle].bsFolded, bsFolded);
         if (nOrder == 0)
         {
-            SysFreeString(bsFolded);
+            bsClashing = m_arNames[nMiddle].bsName;
             return false;
         }
         if (nOrder < 0)
@@ -52,9 +53,10 @@ bool CFolderNames::Add(const wchar_t* szName)
         else
             nHigh = nMiddle;
     }
+    _bstr_t bsName(szName);
     if (m_cNames == m_cCapacity) Grow();
-    memmove(&m_arNames[nLow + 1], &m_arNames[nLow], (m_cNames - nLow) * sizeof(BSTR));
-    m_arNames[nLow] = bsFolded;
+    memmove(&m_arNames[nLow + 1], &m_arNames[nLow], (m_cNames - nLow) * sizeof(CEntry));
+    m_arNames[nLow] = CEntry{bsFolded.Detach(), bsName.Detach()};
     ++m_cNames;
     return true;
 }
@@ -62,8 +64,8 @@ bool CFolderNames::Add(const wchar_t* szName)
 void CFolderNames::Grow()
 {
     const size_t cCapacity = m_cCapacity ? 2 * m_cCapacity : 16;
-    std::unique_ptr<BSTR[]> arNames(new BSTR[cCapacity]);
-    if (m_cNames) memcpy(arNames.get(), m_arNames.get(), m_cNames * sizeof(BSTR));
+    std::unique_ptr<CEntry[]> arNames(new CEntry[cCapacity]);
+    if (m_cNames) memcpy(arNames.get(), m_arNames.get(), m_cNames * sizeof(CEntry));
     m_arNames = std::move(arNames);
     m_cCapacity = cCapacity;
 }

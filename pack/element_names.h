@@ -23,13 +23,18 @@ public:
     CFolderNames& operator=(const CFolderNames&) = delete;
     ~CFolderNames();
 
-    // False when a name equal to this one but for case is there already.
-    bool Add(const wchar_t* szName);
+    // False when a name equal to this one but for case is there already; bsClashing then holds that name.
+    bool Add(const wchar_t* szName, _bstr_t& bsClashing);
 
 private:
+    struct CEntry
+    {
+        BSTR bsFolded;
+        BSTR bsName;
+    };
     void Grow();
 
-    std::unique_ptr<BSTR[]> m_arNames; // sorted
+    std::unique_ptr<CEntry[]> m_arNames; // sorted by the folded name
     size_t m_cNames = 0;
     size_t m_cCapacity = 0;
 };

@@ -8,7 +8,9 @@
 #include "base/module_resource.h"
 #include "base/product.h"
 #include "base/unique_any.h"
+#include "cache_files.h"
 #include "content_cache.h"
+#include "content_cache_lock.h"
 
 #include <cstring>
 
@@ -52,16 +54,19 @@ HRESULT WritePackPieces(HANDLE hFile, const BYTE* pbPack, DWORD cbPack)
 
 HRESULT WritePackFile(const _bstr_t& bsContentFile, const void* pvPack, DWORD dwSize)
 {
-    const CUniqueHFile hFile(CreateFileW(bsContentFile, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile.IsValid())
-        return ReportWin32Error(GetLastError(),
-                                L"Could not open the product content cache file for writing.");
+    CUniqueHFile hFile;
+    RETURN_IF_FAILED(
+        CreateCacheFile(bsContentFile, L"Could not open the product content cache file for writing.", hFile));
 
     const HRESULT hr = WritePackPieces(hFile.Get(), static_cast<const BYTE*>(pvPack), dwSize);
     if (FAILED(hr))
+    {
+        // A half-written pack file takes room and vouches for nothing: it goes before the box.
+        hFile.Reset();
+        RemoveCacheItem(bsContentFile);
         return ReportWin32Error(HRESULT_CODE(hr), L"Could not write the product content cache file " +
                                                       Quoted(bsContentFile) + L".");
+    }
     return S_OK;
 }
 
@@ -114,6 +119,25 @@ HRESULT CreateItStorage(ITStoragePtr& oItStorage)
                              L"Could not create an ITStorage instance to read the product pack.");
     return S_OK;
 }
+// The reader fails on a file that another program (a scanner at a fresh file) holds, with a code that does
+// not say so: while the file cannot be opened as the reader opens it, the holder is waited out.
+HRESULT OpenPackStorage(ITStorage* pItStorage, const _bstr_t& bsContentFile, IStoragePtr& oStorage)
+{
+    CHeldFileWait wait;
+    for (;;)
+    {
+        const HRESULT hr = pItStorage->StgOpenStorage(
+            bsContentFile, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &oStorage);
+        if (SUCCEEDED(hr)) return S_OK;
+        const CUniqueHFile hProbe(CreateFileW(bsContentFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const DWORD dwError = hProbe.IsValid() ? ERROR_SUCCESS : GetLastError();
+        if (wait.PauseAfter(dwError)) continue;
+        if (IsHeldFileError(dwError)) return ReportHeldFile(dwError, bsContentFile);
+        return ReportHresult(hr, IErrorInfoPtr(),
+                             L"Could not open the structured document storage on the product pack.");
+    }
+}
 } // namespace
 
 HRESULT ReportDamagedPack(const _bstr_t& bsWhy)
@@ -132,8 +156,12 @@ HRESULT LoadProductPack(CProductPack& pack)
     // A pack from another tool comes without digests and gets every check that needs none.
     const BYTE* pbDigests = nullptr;
     DWORD cbDigests = 0;
-    if (LoadRcdataResource(CORVANE_DIGESTS_RESOURCE_ID, pbDigests, cbDigests, dwError) != ResourceReady)
-        return S_OK;
+    const EResourceStep stepDigests =
+        LoadRcdataResource(CORVANE_DIGESTS_RESOURCE_ID, pbDigests, cbDigests, dwError);
+    if (stepDigests == ResourceFind) return S_OK;
+    // Digests that are there but cannot be read would switch every check off: that is damage.
+    if (stepDigests != ResourceReady)
+        return ReportDamagedPack(L"the digests it was built with cannot be read.");
     if (!pack.digests.Read(pbDigests, cbDigests))
         return ReportDamagedPack(L"the digests it was built with do not read back whole.");
     pack.fHasDigests = true;
@@ -148,11 +176,14 @@ HRESULT CheckProductPack(const CProductPack& pack)
     return S_OK;
 }
 
-HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, IStoragePtr& oStorage)
+HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, bool fInUse, IStoragePtr& oStorage)
 {
     const _bstr_t bsContentFile = bsFolder + L"\\" + c_szPackFileName;
     if (!FileHoldsBytes(bsContentFile, pack.pbPack, pack.cbPack))
     {
+        if (fInUse) return ReportContentFolderInUse(bsFolder, bsContentFile);
+        // Anything else in its place (a folder, a link) goes; a link's target stays as it is.
+        if (GetItemKind(bsContentFile) != EItemKind::File) RemoveCacheItem(bsContentFile);
         Trace(L"writing %ls", static_cast<const wchar_t*>(bsContentFile));
         RETURN_IF_FAILED(WritePackFile(bsContentFile, pack.pbPack, pack.cbPack));
     }
@@ -161,11 +192,6 @@ HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, IStor
 
     ITStoragePtr oItStorage;
     RETURN_IF_FAILED(CreateItStorage(oItStorage));
-    const HRESULT hr = oItStorage->StgOpenStorage(bsContentFile, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
-                                                  nullptr, 0, &oStorage);
-    if (FAILED(hr))
-        return ReportHresult(hr, IErrorInfoPtr(),
-                             L"Could not open the structured document storage on the product pack.");
-    return S_OK;
+    return OpenPackStorage(oItStorage, bsContentFile, oStorage);
 }
 } // namespace corvane

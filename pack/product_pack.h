@@ -27,8 +27,9 @@ HRESULT CheckProductPack(const CProductPack& pack);
 
 // The pack file made to hold exactly the pack (written when missing, of another size or with other
 // bytes, so that a damaged file never reaches the reader), then opened read-only through ITStorage:
-// S_OK, or the failure, reported.
-HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, IStoragePtr& oStorage);
+// S_OK, or the failure, reported. A folder in use by a running copy gets no new pack file: a box instead.
+HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, bool fInUse,
+                        IStoragePtr& oStorage);
 
 // The failure of a pack that is not what it was built with: one box, ERROR_FILE_CORRUPT.
 HRESULT ReportDamagedPack(const _bstr_t& bsWhy);

@@ -6,11 +6,14 @@
 #include "base/progress.h"
 #include "base/trace.h"
 #include "base/unique_any.h"
+#include "cache_files.h"
 #include "content_cache.h"
+#include "content_cache_lock.h"
 #include "element_names.h"
 #include "product_pack.h"
 
 #include <memory>
+#include <new>
 
 namespace corvane
 {
@@ -22,8 +25,9 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "paths are compared as UTF-16
 struct CExtraction
 {
     const CProductPack* pPack = nullptr;
-    size_t cchFolder = 0;          // the cache folder's path; a file's path from the root follows a "\"
-    bool fCheckSameSize = false;   // a file of the right size is compared with its digest too
+    _bstr_t bsFolder; // the cache folder; a file's path from the root follows its "\"
+    size_t cchFolder = 0;
+    bool fInUse = false;           // a running copy uses the folder: nothing in it may change
     std::unique_ptr<bool[]> arMet; // the digests of the files met so far
     ULONG cElements = 0;
 };
@@ -38,7 +42,7 @@ HRESULT ReportFileNotWritten(DWORD dwCode, const _bstr_t& bsFileOnDisk)
 _bstr_t GetDigestPath(const CFileDigest& digest)
 {
     BSTR bsPath = SysAllocStringLen(nullptr, static_cast<UINT>(digest.cchPath));
-    if (!bsPath) throw CHresultException(E_OUTOFMEMORY);
+    if (!bsPath) throw std::bad_alloc(); // told in the one box every lack of memory gets
     for (size_t n = 0; n < digest.cchPath; ++n)
         bsPath[n] = static_cast<wchar_t>(digest.pbPath[2 * n] | digest.pbPath[2 * n + 1] << 8);
     return _bstr_t(bsPath, false);
@@ -82,15 +86,26 @@ bool FileMatchesDigest(const _bstr_t& bsPath, const CFileDigest& digest)
     }
 }
 
-// Today's size rule, and with digests that the pack has not changed since the folder was filled: a cache
-// filled from another pack of the same size keeps no file whose bytes differ.
-bool IsStreamFileUpToDate(const _bstr_t& bsFileOnDisk, ULARGE_INTEGER size, const CFileDigest& digest,
-                          const CExtraction& extraction)
+// The size rule, and with digests the bytes: a refresh runs because something in the folder changed, so
+// from then on no file of the right size is taken on trust (another pack's, a zeroed one).
+bool IsStreamFileUpToDate(const _bstr_t& bsFileOnDisk, ULARGE_INTEGER size, const CFileDigest& digest)
 {
     if (!IsFileUpToDate(bsFileOnDisk, size)) return false;
     // Any item of size 0 holds what an empty stream does (a folder in its place included).
-    if (!digest.pbPath || !extraction.fCheckSameSize || size.QuadPart == 0) return true;
+    if (!digest.pbPath || size.QuadPart == 0) return true;
     return FileMatchesDigest(bsFileOnDisk, digest);
+}
+
+// Removes what stands where the pack's file or folder must go; in a folder that a running copy uses, a box
+// instead, since nothing of it may change.
+HRESULT ReplaceItem(const _bstr_t& bsPath, const CExtraction& extraction)
+{
+    if (extraction.fInUse) return ReportContentFolderInUse(extraction.bsFolder, bsPath);
+    const HRESULT hr = RemoveCacheItem(bsPath);
+    if (FAILED(hr))
+        return ReportWin32Error(HRESULT_CODE(hr), L"Could not remove " + Quoted(bsPath) +
+                                                      L", which stands where the product content goes.");
+    return S_OK;
 }
 
 HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t& bsFolder,
@@ -101,11 +116,15 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
         return ReportFileNotWritten(ERROR_FILENAME_EXCED_RANGE, bsFileOnDisk);
     CFileDigest digest;
     RETURN_IF_FAILED(MeetFileDigest(bsFileOnDisk, size, extraction, digest));
-    if (IsStreamFileUpToDate(bsFileOnDisk, size, digest, extraction))
+    // A link is never taken for the file, nor a folder but in place of an empty one (its size, 0, matches).
+    const EItemKind kind = GetItemKind(bsFileOnDisk);
+    const bool fWrongKind = kind == EItemKind::Link || (kind == EItemKind::Folder && size.QuadPart != 0);
+    if (!fWrongKind && IsStreamFileUpToDate(bsFileOnDisk, size, digest))
     {
         StepProgress(size.QuadPart);
         return S_OK;
     }
+    if (fWrongKind || extraction.fInUse) RETURN_IF_FAILED(ReplaceItem(bsFileOnDisk, extraction));
 
     IStreamPtr oStream;
     HRESULT hr = oStorage->OpenStream(bsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &oStream);
@@ -113,9 +132,16 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
         return ReportHresult(hr, GetErrorInfoSource(oStorage),
                              L"Could not open product content stream " + Quoted(bsName) + L" for reading.");
     Trace(L"writing %ls", static_cast<const wchar_t*>(bsFileOnDisk));
-    CUniqueHFile hFile(CreateFileW(bsFileOnDisk, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile.IsValid()) return ReportFileNotWritten(GetLastError(), bsFileOnDisk);
+    CUniqueHFile hFile;
+    RETURN_IF_FAILED(CreateCacheFile(
+        bsFileOnDisk, L"Could not open the product content file " + Quoted(bsFileOnDisk) + L" for writing.",
+        hFile));
+    // A half-written file takes room (on a full disk, the last of it) and vouches for nothing: it goes
+    // before any box, so that the next start writes it again whatever it finds.
+    const auto discard = [&] {
+        hFile.Reset();
+        RemoveCacheItem(bsFileOnDisk);
+    };
 
     BYTE buffer[65536];
     ULONGLONG ullCopied = 0;
@@ -124,28 +150,32 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
     {
         ULONG ulRead = 0;
         hr = oStream->Read(buffer, sizeof(buffer), &ulRead);
+        // A damaged or cut pack ends its streams early, or runs on into the next, without an error.
+        if (SUCCEEDED(hr) &&
+            ((ulRead == 0 && ullCopied != size.QuadPart) || ulRead > size.QuadPart - ullCopied))
+            hr = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
         if (FAILED(hr))
-            return ReportHresult(hr, GetErrorInfoSource(oStorage),
+        {
+            discard();
+            return ReportHresult(hr,
+                                 hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) ? IErrorInfoPtr()
+                                                                            : GetErrorInfoSource(oStorage),
                                  L"Error reading content stream " + Quoted(bsName) + L".");
-        // A damaged or cut pack ends its streams early, or runs on into the next, without an error; the
-        // file, left at another size than its stream, is written again on the next start.
-        if ((ulRead == 0 && ullCopied != size.QuadPart) || ulRead > size.QuadPart - ullCopied)
-            return ReportHresult(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF), IErrorInfoPtr(),
-                                 L"Error reading content stream " + Quoted(bsName) + L".");
+        }
         if (ulRead == 0) break;
         ullCopied += ulRead;
         hash.Add(buffer, ulRead);
-        // A truncated file must never be left for the application to start from.
         hr = WriteWholeBuffer(hFile.Get(), buffer, ulRead);
         if (FAILED(hr))
+        {
+            discard();
             return ReportWin32Error(HRESULT_CODE(hr), L"Could not write the product content file " +
                                                           Quoted(bsFileOnDisk) + L".");
+        }
         StepProgress(ulRead);
     }
     if (!digest.pbPath || hash.Value() == digest.ullHash) return S_OK;
-    // Gone, so that the next start writes it again whatever it finds.
-    hFile.Reset();
-    DeleteFileW(bsFileOnDisk);
+    discard();
     return ReportWin32Error(ERROR_FILE_CORRUPT, L"The product content file " + Quoted(bsFileOnDisk) +
                                                     L" did not unpack to the bytes that were packed.");
 }
@@ -156,6 +186,10 @@ HRESULT ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStora
                           CExtraction& extraction)
 {
     const _bstr_t bsSubfolder = bsFolder + L"\\" + bsName;
+    // A file or a link in the folder's place goes: a link is never entered.
+    const EItemKind kind = GetItemKind(bsSubfolder);
+    if (kind == EItemKind::File || kind == EItemKind::Link)
+        RETURN_IF_FAILED(ReplaceItem(bsSubfolder, extraction));
     RETURN_IF_FAILED(
         CreateCacheFolder(bsSubfolder, L"Could not create the product content cache subfolder at "));
     IStoragePtr oSubStorage;
@@ -185,11 +219,13 @@ HRESULT ExtractElement(DWORD dwType, ULARGE_INTEGER size, const _bstr_t& bsRepor
         return ReportWin32Error(ERROR_INVALID_NAME, L"Could not extract the product content element " +
                                                         Quoted(bsReportedName) +
                                                         L": its name cannot be a file name.");
-    if (!names.Add(bsName))
+    _bstr_t bsClashing;
+    if (!names.Add(bsName, bsClashing))
         return ReportWin32Error(ERROR_INVALID_NAME, L"Could not extract the product content element " +
-                                                        Quoted(bsReportedName) +
-                                                        L": another element of its folder has the same name "
-                                                        L"but for case.");
+                                                        Quoted(bsFolder + L"\\" + bsName) +
+                                                        L": its name differs only in case from " +
+                                                        Quoted(bsClashing) +
+                                                        L", another element of its folder.");
     return dwType == STGTY_STORAGE ? ExtractSubStorage(bsName, bsFolder, oStorage, extraction)
                                    : ExtractStream(bsName, size, bsFolder, oStorage, extraction);
 }
@@ -278,21 +314,23 @@ ULONGLONG GetBytesToWrite(const CProductPack& pack)
 }
 
 // Writes what the folder lacks or holds otherwise than the pack: the pack and the paths checked first,
-// the stamp gone while files change and written again once the whole tree is in place.
-HRESULT RefreshContent(const CProductPack& pack, const _bstr_t& bsFolder, bool fStamped)
+// the stamp gone while files change and written again once the whole tree is in place. In a folder that a
+// running copy uses, nothing changes: the tree must prove whole and right as it is, or a box says so.
+HRESULT RefreshContent(const CProductPack& pack, const _bstr_t& bsFolder, bool fInUse)
 {
     BeginProgress(GetBytesToWrite(pack));
     RETURN_IF_FAILED(CheckProductPack(pack));
     RETURN_IF_FAILED(CheckContentPaths(pack, bsFolder));
-    RemoveCacheStamp(bsFolder);
+    RETURN_IF_FAILED(RemoveCacheStamp(bsFolder));
 
     CExtraction extraction;
     extraction.pPack = &pack;
+    extraction.bsFolder = bsFolder;
     extraction.cchFolder = bsFolder.length();
-    extraction.fCheckSameSize = !fStamped;
+    extraction.fInUse = fInUse;
     extraction.arMet.reset(new bool[pack.digests.Count() + 1]());
     IStoragePtr oStorage;
-    RETURN_IF_FAILED(OpenProductPack(pack, bsFolder, oStorage));
+    RETURN_IF_FAILED(OpenProductPack(pack, bsFolder, fInUse, oStorage));
     const HRESULT hr = ExtractStorageTree(oStorage, bsFolder, extraction);
     oStorage.Release(); // no reference to the pack may remain while the runtime loads from the folder
     RETURN_IF_FAILED(hr);
@@ -310,18 +348,20 @@ HRESULT PrepareProductContent(_bstr_t& bsContentFolder)
     if (hr != S_OK) return hr;
 
     Trace(L"content cache folder %ls", static_cast<const wchar_t*>(bsFolder));
-    const CContentCacheLock lock(bsFolder);
+    const CContentCacheLock lock(bsFolder, c_dwContentCacheLockWaitMs);
     CProductPack pack;
     hr = LoadProductPack(pack);
     if (hr != S_OK) return hr;
-    // Read once: the stamp decides both the warm start and how much a refresh compares.
     const bool fStamped =
         pack.fHasDigests && IsCacheStampOf(bsFolder, pack.digests.Identity(), c_cbDigestIdentity);
     const bool fUpToDate = IsContentUpToDate(pack, bsFolder, fStamped);
-    Trace(L"pack of %lu bytes, %ls; cache %ls", static_cast<unsigned long>(pack.cbPack),
+    const bool fInUse = IsContentFolderInUse(bsFolder);
+    Trace(L"pack of %lu bytes, %ls; cache %ls%ls", static_cast<unsigned long>(pack.cbPack),
           pack.fHasDigests ? L"with digests" : L"without digests",
-          fUpToDate ? L"up to date" : L"to be filled");
-    if (!fUpToDate) RETURN_IF_FAILED(RefreshContent(pack, bsFolder, fStamped));
+          fUpToDate ? L"up to date" : L"to be filled", fInUse ? L", in use by a running copy" : L"");
+    if (!fUpToDate) RETURN_IF_FAILED(RefreshContent(pack, bsFolder, fInUse));
+    // Marked while the lock is held, so that no start or cleanup after this one misses the mark.
+    MarkContentFolderInUse(bsFolder);
     bsContentFolder = bsFolder;
     return S_OK;
 }

@@ -65,6 +65,8 @@ TEST(FullDisk, PackFileThatDoesNotFitIsReportedAndNotOpened)
                                             L"\x201D. " + Win32Text(ERROR_DISK_FULL));
     // No storage was opened on the short file, and the failure ended the start.
     ExpectTheStartEnded(run);
+    // The half-written file went, and with it what it took of the disk.
+    EXPECT_EQ(GetFileAttributesW(packFile.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(FullDisk, UnpackedFileThatDoesNotFitIsReportedAndStopsTheExtraction)
@@ -78,4 +80,5 @@ TEST(FullDisk, UnpackedFileThatDoesNotFitIsReportedAndStopsTheExtraction)
     EXPECT_EQ(run.result.boxes[0].text, L"Could not write the product content file \x201C" + file +
                                             L"\x201D. " + Win32Text(ERROR_DISK_FULL));
     ExpectTheStartEnded(run);
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
 }

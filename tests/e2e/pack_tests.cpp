@@ -4,6 +4,7 @@
 #include "harness/wine_test_env.h"
 #include "base/product.h"
 #include "pack/content_cache.h"
+#include "pack/content_cache_lock.h"
 #include "pack/pack_digest.h"
 
 #include <gtest/gtest.h>
@@ -310,6 +311,43 @@ using PackStarts = PackTest;
 using PackCacheFolder = PackTest;
 using PackFailures = PackTest;
 using PackIntegrity = PackTest;
+using PackDesktops = PackTest;
+using PackTouched = PackTest;
+
+// Another program (a scanner, an indexer) holding a file for a while, as HoldFile does, on a thread of its
+// own; the file is let go of when the time is up.
+std::thread HoldFor(const std::wstring& path, DWORD dwMs, DWORD dwCreation = OPEN_EXISTING)
+{
+    std::shared_ptr<CUniqueHFile> held = HoldFile(path, dwCreation);
+    return std::thread([held, dwMs]() mutable {
+        Sleep(dwMs);
+        held.reset();
+    });
+}
+
+// A scanner that opens a file, without any sharing, as soon as the launcher has closed it after writing.
+std::thread ScanOnceWritten(const std::wstring& path, DWORD dwMs)
+{
+    return std::thread([path, dwMs] {
+        for (int n = 0; n < 20000; ++n)
+        {
+            const CUniqueHFile hFile(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (hFile.IsValid())
+            {
+                Sleep(dwMs);
+                return;
+            }
+            Sleep(1);
+        }
+        ADD_FAILURE() << "the scanner never got " << Narrow(path);
+    });
+}
+
+void MakeReadOnly(const std::wstring& path)
+{
+    EXPECT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY)) << Narrow(path);
+}
 } // namespace
 
 // Three folder levels below a sub-storage only land right because the launcher takes the last part of
@@ -357,26 +395,6 @@ TEST_F(PackStarts, LaterStartWritesNothingWhenEverySizeMatches)
     ExpectSameTree(ReadTree(m_cache), before);
 }
 
-// Only the size decides: a file of the right size stays as it is, whatever it holds; any other size,
-// or no file, is written again from the pack, the pack file included.
-TEST_F(PackStarts, OnlyFilesOfAnotherSizeAreWrittenAgain)
-{
-    ASSERT_EQ(Launch(L"full", m_temp).exitCode, 0u);
-    CTree expected = ExpectedFullCache();
-
-    const std::string sameSize(expected.files[L"b\\a\\b.txt"].size(), 'x');
-    WriteFileBytes(m_cache + L"\\b\\a\\b.txt", sameSize);
-    expected.files[L"b\\a\\b.txt"] = sameSize;
-    WriteFileBytes(m_cache + L"\\a.txt", "shorter");
-    WriteFileBytes(m_cache + L"\\e.txt", expected.files[L"e.txt"] + "longer");
-    DeleteFileW((m_cache + L"\\b\\a\\a\\deep.bin").c_str());
-    WriteFileBytes(m_cache + L"\\ProductContent.chm", expected.files[L"ProductContent.chm"].substr(0, 100));
-
-    const CLaunchResult result = Launch(L"full", m_temp);
-    ExpectCleanStart(result, m_cache);
-    ExpectSameTree(ReadTree(m_cache), expected);
-}
-
 // A folder in place of an empty stream's file passes: its size, 0, matches. Nothing else changes.
 TEST_F(PackStarts, FolderInPlaceOfAnEmptyStreamPasses)
 {
@@ -413,7 +431,6 @@ TEST_F(PackCacheFolder, LiesBelowTempHoweverTempIsWritten)
 TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
 {
     const std::wstring longTemp = m_temp + L"\\" + std::wstring(300, L'x');
-    std::unique_ptr<CUniqueHFile> held;
     const struct
     {
         const char* what;
@@ -435,13 +452,6 @@ TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
          },
          L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_PATH_NOT_FOUND),
          ERROR_PATH_NOT_FOUND},
-        {"a pack file of another size held open by someone else", m_temp,
-         [&] {
-             SHCreateDirectory(nullptr, m_cache.c_str());
-             held = HoldFile(m_cache + L"\\ProductContent.chm", CREATE_ALWAYS);
-         },
-         L"Could not open the product content cache file for writing. " + Win32Tail(ERROR_SHARING_VIOLATION),
-         ERROR_SHARING_VIOLATION},
         {"a TEMP longer than any path", longTemp, [] {},
          L"Could not get the TEMP folder path. " + Win32Tail(ERROR_FILENAME_EXCED_RANGE),
          ERROR_FILENAME_EXCED_RANGE},
@@ -453,7 +463,6 @@ TEST_F(PackFailures, CacheFolderPackFileAndTempPathAreReported)
         MakeFolder(m_temp);
         row.arrange();
         const CLaunchResult result = Launch(L"full", row.temp);
-        held.reset();
         ExpectPackFailure(result, row.text, HRESULT_FROM_WIN32(row.dwError));
     }
 }
@@ -480,75 +489,36 @@ TEST_F(PackFailures, NoPackResourceIsSilent)
     EXPECT_TRUE(cache.files.empty() && cache.folders.empty()) << Join(Keys(cache.files));
 }
 
-// The walk is depth-first and pre-order and ends at its first failure: what comes before the obstacle
-// in that order is on disk, nothing after it is, however deep the obstacle lies.
-TEST_F(PackFailures, ExtractionStopsAtTheFirstFailureInPreOrder)
+// The walk is depth-first and pre-order and ends at its first failure: what comes before the obstacle in
+// that order is on disk, nothing after it is. The obstacle is a file another program holds past the bound
+// of the wait for it: one box names it and says so.
+TEST_F(PackFailures, AFileHeldPastTheBoundStopsTheExtractionInPreOrder)
 {
-    std::unique_ptr<CUniqueHFile> held;
-    const struct
-    {
-        const char* what;
-        std::function<void()> arrange;
-        std::wstring text;
-        DWORD dwError;
-        std::set<std::wstring> files;   // from the source, besides the pack file
-        std::set<std::wstring> folders; // besides the obstacle
-        std::wstring obstacleFile;      // a file the test put in the way, and what it holds
-        std::string obstacleContent;
-    } rows[] = {
-        {"a folder in place of a non-empty stream's file, two levels down",
-         [&] { SHCreateDirectory(nullptr, (m_cache + L"\\b\\a\\b.txt").c_str()); },
-         L"Could not open the product content file " + Quoted(m_cache + L"\\b\\a\\b.txt") +
-             L" for writing. " + Win32Tail(ERROR_ACCESS_DENIED),
-         ERROR_ACCESS_DENIED,
-         {L"a.txt", L"b\\a\\a\\deep.bin"},
-         {L"b", L"b\\a", L"b\\a\\a", L"b\\a\\b.txt"},
-         L"",
-         ""},
-        {"a file in place of a folder whose first element is a folder",
-         [&] {
-             SHCreateDirectory(nullptr, m_cache.c_str());
-             WriteFileBytes(m_cache + L"\\b", "in the way");
-         },
-         L"Could not create the product content cache subfolder at " + Quoted(m_cache + L"\\b\\a") + L".\n" +
-             HresultLine(ERROR_PATH_NOT_FOUND),
-         ERROR_PATH_NOT_FOUND,
-         {L"a.txt"},
-         {},
-         L"b",
-         "in the way"},
-        {"a file of another size held open by someone else",
-         [&] {
-             SHCreateDirectory(nullptr, (m_cache + L"\\b").c_str());
-             held = HoldFile(m_cache + L"\\b\\b.bin", CREATE_ALWAYS);
-         },
-         L"Could not open the product content file " + Quoted(m_cache + L"\\b\\b.bin") + L" for writing. " +
-             Win32Tail(ERROR_SHARING_VIOLATION),
-         ERROR_SHARING_VIOLATION,
-         {L"a.txt", L"b\\a\\a\\deep.bin", L"b\\a\\b.txt"},
-         {L"b", L"b\\a", L"b\\a\\a"},
-         L"b\\b.bin",
-         ""},
-    };
-    const CTree source = ExpectedFullCache();
-    for (const auto& row : rows)
-    {
-        SCOPED_TRACE(row.what);
-        RemoveTree(m_temp);
-        MakeFolder(m_temp);
-        row.arrange();
-        const CLaunchResult result = Launch(L"full", m_temp);
-        held.reset();
-        ExpectPackFailure(result, row.text, HRESULT_FROM_WIN32(row.dwError));
+    SHCreateDirectory(nullptr, (m_cache + L"\\b").c_str());
+    const std::wstring heldFile = m_cache + L"\\b\\b.bin";
+    std::unique_ptr<CUniqueHFile> held = HoldFile(heldFile, CREATE_ALWAYS);
+    CLauncherStart start;
+    start.exePath = PackExe(L"full");
+    start.tempFolder = m_temp;
+    start.clrLog = Log();
+    start.timeoutMs = 150000;
+    const CLaunchResult result = start.Run();
+    held.reset();
+    ExpectPackFailure(
+        result,
+        L"Another program is using the product content file " + Quoted(heldFile) +
+            L" and did not let go of it within 50 seconds. Close that program, or wait until it "
+            L"is done, and start again. " +
+            Win32Tail(ERROR_SHARING_VIOLATION),
+        HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
 
-        CTree expected;
-        expected.folders = row.folders;
-        for (const auto& rel : row.files)
-            expected.files[rel] = source.files.at(rel);
-        expected.files[L"ProductContent.chm"] = source.files.at(L"ProductContent.chm");
-        if (!row.obstacleFile.empty()) expected.files[row.obstacleFile] = row.obstacleContent;
-        ExpectSameTree(ReadTree(m_cache), expected);
-    }
+    const CTree source = ExpectedFullCache();
+    CTree expected;
+    expected.folders = {L"b", L"b\\a", L"b\\a\\a"};
+    for (const wchar_t* rel : {L"ProductContent.chm", L"a.txt", L"b\\a\\a\\deep.bin", L"b\\a\\b.txt"})
+        expected.files[rel] = source.files.at(rel);
+    expected.files[L"b\\b.bin"] = "";
+    ExpectSameTree(ReadTree(m_cache), expected);
 }
 
 // An element whose name would open a device is refused before anything is written for it.
@@ -563,6 +533,18 @@ TEST_F(PackFailures, ElementNamedLikeADeviceStopsExtraction)
     EXPECT_EQ(Join(Keys(cache.files)), Join({L"ProductContent.chm", L"a.txt"}));
     EXPECT_TRUE(cache.files.count(L"a.txt") &&
                 cache.files.at(L"a.txt") == ReadFileBytes(BuildPath(L"tests\\packs\\trees\\unsafe\\a.txt")));
+}
+
+// Two elements of one folder whose names differ only in case would be one file on the disk: the box names
+// the element and the name it clashes with, as the pack tool does.
+TEST_F(PackFailures, NamesEqualButForCaseStopExtraction)
+{
+    const CLaunchResult result = Launch(L"clash", m_temp);
+    ExpectPackFailure(result,
+                      L"Could not extract the product content element " + Quoted(m_cache + L"\\A.txt") +
+                          L": its name differs only in case from " + Quoted(L"a.txt") +
+                          L", another element of its folder. " + Win32Tail(ERROR_INVALID_NAME),
+                      HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
 }
 
 // A pack cut short or with a broken control block ends its streams early and quietly: the first short
@@ -947,4 +929,168 @@ TEST_F(PackStarts, ASignedLauncherStartsAsBefore)
     ASSERT_GT(ReadFileBytes(signedExe).size(), ReadFileBytes(PackExe(L"full")).size()) << "not signed";
     ExpectCleanStart(LaunchExe(signedExe, m_temp), m_cache);
     ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+}
+
+// Files held by another program for a few seconds (a scanner at a fresh file, an indexer, a backup) are
+// waited out, whichever file it is: the start goes through with the whole tree.
+TEST_F(PackDesktops, FilesHeldForAFewSecondsAreWaitedOut)
+{
+    const std::wstring pack = m_cache + L"\\ProductContent.chm";
+    const std::wstring stamp = m_cache + L".stamp";
+    const struct
+    {
+        const char* what;
+        std::function<std::thread()> arrange;
+    } rows[] = {
+        {"a file to be rewritten",
+         [&] {
+             SHCreateDirectory(nullptr, (m_cache + L"\\b").c_str());
+             return HoldFor(m_cache + L"\\b\\b.bin", 3000, CREATE_ALWAYS);
+         }},
+        {"the pack file to be rewritten",
+         [&] {
+             SHCreateDirectory(nullptr, m_cache.c_str());
+             return HoldFor(pack, 3000, CREATE_ALWAYS);
+         }},
+        {"the stamp to be removed",
+         [&] {
+             EXPECT_EQ(Launch(L"full", m_temp).exitCode, 0u);
+             DeleteFileW((m_cache + L"\\a.txt").c_str());
+             return HoldFor(stamp, 3000);
+         }},
+        {"the pack file just written", [&] { return ScanOnceWritten(pack, 3000); }},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        RemoveTree(m_temp);
+        MakeFolder(m_temp);
+        std::thread holder = row.arrange();
+        const CLaunchResult result = Launch(L"full", m_temp);
+        holder.join();
+        ExpectCleanStart(result, m_cache);
+        ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+    }
+}
+
+// The stamp's promise holds when it is read-only: a release of the same version with another pack, then
+// the first again, each get exactly their own files (the stamp cannot be left to vouch for the other's).
+TEST_F(PackDesktops, AReadOnlyStampNeverVouchesForAnotherPacksFiles)
+{
+    const std::wstring changedExe = LauncherWith(m_scratch / L"changed.exe", PackBytes(L"changed.chm"),
+                                                 PackBytes(L"changed.chm.digests"));
+    CTree changed = ReadTree(BuildPath(L"tests\\packs\\trees\\changed"));
+    changed.files[L"ProductContent.chm"] = PackBytes(L"changed.chm");
+
+    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+    MakeReadOnly(m_cache + L".stamp");
+    ExpectCleanStart(LaunchExe(changedExe, m_temp), m_cache);
+    ExpectSameTree(ReadTree(m_cache), changed);
+    MakeReadOnly(m_cache + L".stamp");
+    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+    ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+}
+
+// While the application runs from the folder, another start changes nothing in it: one of the same pack
+// runs beside it; one that would have to rewrite files (the same version with another pack) says to close
+// the other copy, with a code of its own, and the running copy's files stay as they were.
+TEST_F(PackDesktops, ARunningCopyIsNeverChangedBeneathIt)
+{
+    const std::wstring changedExe = LauncherWith(m_scratch / L"changed.exe", PackBytes(L"changed.chm"),
+                                                 PackBytes(L"changed.chm.digests"));
+    CLauncherStart running;
+    running.exePath = PackExe(L"full");
+    running.tempFolder = m_temp;
+    running.scenario = L"entry.messagebox = running\n";
+    running.scenarioFile = m_scratch / L"running.txt";
+    CLaunchResult same;
+    CLaunchResult other;
+    CTree during;
+    running.onBox = [&](const CWindowSnapshot&, HANDLE) {
+        same = Launch(L"full", m_temp);
+        other = LaunchExe(changedExe, m_temp);
+        during = ReadTree(m_cache);
+    };
+    const CLaunchResult result = running.Run();
+    EXPECT_EQ(result.exitCode, 0u) << Narrow(result.transcript);
+    EXPECT_TRUE(same.boxes.empty()) << Narrow(same.transcript);
+    EXPECT_EQ(same.exitCode, 0u);
+    ASSERT_EQ(other.boxes.size(), 1u) << Narrow(other.transcript);
+    EXPECT_EQ(other.boxes[0].text,
+              L"Another copy of " TEST_PRODUCT L" is running from " + Quoted(m_cache) +
+                  L", and this start would have to change " + Quoted(m_cache + L"\\ProductContent.chm") +
+                  L" in it. Close the other copy and start again. " + Win32Tail(ERROR_BUSY));
+    EXPECT_EQ(other.exitCode, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_BUSY)));
+    ExpectSameTree(during, ExpectedFullCache());
+
+    // Once it has ended, its folder is free to change again.
+    ExpectCleanStart(LaunchExe(changedExe, m_temp), m_cache);
+}
+
+// A cache that a disk cleaner, a sync tool or a careless user touched: a refresh compares every file it
+// keeps with its digest, replaces items of the wrong kind and writes read-only ones all the same. The
+// application then gets exactly the packed tree, and so does every warm start after.
+TEST_F(PackTouched, EveryTouchedCacheIsMadeWholeAgain)
+{
+    const std::wstring a = m_cache + L"\\a.txt";
+    const std::wstring pack = m_cache + L"\\ProductContent.chm";
+    const std::string aBytes = ReadFileBytes(FullSource() + L"\\a.txt");
+    const auto deleteOther = [&] { DeleteFileW((m_cache + L"\\e.txt").c_str()); };
+    const auto replaceFolderB = [&] {
+        RemoveTree(m_cache + L"\\b");
+        WriteFileBytes(m_cache + L"\\b", "in the way");
+    };
+    const struct
+    {
+        const char* what;
+        std::function<void()> touch;
+    } rows[] = {
+        {"a file zeroed at its size, another deleted, the stamp kept",
+         [&] {
+             WriteFileBytes(a, std::string(aBytes.size(), '\0'));
+             deleteOther();
+         }},
+        {"a file of other bytes at its size, another deleted, the stamp kept",
+         [&] {
+             WriteFileBytes(a, std::string(aBytes.size(), 'x'));
+             deleteOther();
+         }},
+        {"a file where a folder goes", replaceFolderB},
+        {"a folder where a file goes",
+         [&] {
+             DeleteFileW(a.c_str());
+             SHCreateDirectory(nullptr, (a + L"\\inner").c_str());
+         }},
+        {"a folder where the pack file goes",
+         [&] {
+             DeleteFileW(pack.c_str());
+             SHCreateDirectory(nullptr, pack.c_str());
+         }},
+        {"a read-only file of other bytes, the stamp gone",
+         [&] {
+             WriteFileBytes(a, std::string(aBytes.size(), 'x'));
+             MakeReadOnly(a);
+             DeleteFileW((m_cache + L".stamp").c_str());
+         }},
+        {"a read-only pack file of other bytes, a file deleted",
+         [&] {
+             std::string bytes = ReadFileBytes(pack);
+             Flip(bytes, bytes.size() / 2);
+             WriteFileBytes(pack, bytes);
+             MakeReadOnly(pack);
+             deleteOther();
+         }},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        RemoveTree(m_temp);
+        MakeFolder(m_temp);
+        ASSERT_EQ(Launch(L"full", m_temp).exitCode, 0u);
+        row.touch();
+        ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+        ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+        ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+        ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+    }
 }

@@ -1,6 +1,7 @@
 // The pure rules of the product pack: which element names may become files, and where the cache lies.
 #include "product_names.h"
 #include "pack/content_cache.h"
+#include "pack/content_cache_lock.h"
 #include "pack/element_names.h"
 #include "pack/name_rule_cases.h"
 
@@ -42,21 +43,28 @@ TEST(ElementNames, ReportedPathsGiveTheirLastPart)
 }
 
 // Two names in one folder: the second is refused exactly when it equals the first but for case (the
-// pack tool's table), also past the first growth of the list and in any order.
+// pack tool's table), and the first is named as the one it clashes with, also past the first growth of the
+// list and in any order.
 TEST(ElementNames, NamesEqualButForCaseClashInOneFolder)
 {
+    _bstr_t bsClashing;
     for (const CNamePair& pair : c_namePairs)
     {
         CFolderNames names;
-        EXPECT_TRUE(names.Add(reinterpret_cast<const wchar_t*>(pair.pszFirst)));
-        EXPECT_EQ(names.Add(reinterpret_cast<const wchar_t*>(pair.pszSecond)), !pair.fClash)
+        const wchar_t* pszFirst = reinterpret_cast<const wchar_t*>(pair.pszFirst);
+        EXPECT_TRUE(names.Add(pszFirst, bsClashing));
+        EXPECT_EQ(names.Add(reinterpret_cast<const wchar_t*>(pair.pszSecond), bsClashing), !pair.fClash)
             << Str(reinterpret_cast<const wchar_t*>(pair.pszSecond));
+        if (pair.fClash) EXPECT_EQ(Str(bsClashing), pszFirst);
     }
     CFolderNames many;
     for (int n = 0; n < 100; ++n)
-        EXPECT_TRUE(many.Add((L"f" + std::to_wstring(n * 37 % 100)).c_str()));
+        EXPECT_TRUE(many.Add((L"f" + std::to_wstring(n * 37 % 100)).c_str(), bsClashing));
     for (int n = 0; n < 100; ++n)
-        EXPECT_FALSE(many.Add((L"F" + std::to_wstring(n)).c_str()));
+    {
+        EXPECT_FALSE(many.Add((L"F" + std::to_wstring(n)).c_str(), bsClashing));
+        EXPECT_EQ(Str(bsClashing), L"f" + std::to_wstring(n));
+    }
 }
 
 TEST(ContentCache, FolderLiesBelowTempWithOneSeparator)
