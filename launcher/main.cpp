@@ -6,6 +6,7 @@
 #include "base/trace.h"
 #include "host/app_domain.h"
 #include "host/clr_binding.h"
+#include "pack/cache_cleanup.h"
 #include "pack/storage_extraction.h"
 #include "requirements/framework_survey.h"
 #include "requirements/os_requirement.h"
@@ -73,9 +74,10 @@ HRESULT LoadAndRunApplication()
 }
 
 // The runtime started, the pack unpacked, the domain over it, the managed entry called, the runtime
-// stopped: the entry's result. Only a start with nothing to unpack (no pack, no temporary folder) gets
-// the default domain: after a failure start-up ends, since the default domain's base is the
-// executable's folder, where an assembly of the core assembly's name could wait to be run instead.
+// stopped, the caches of old versions removed: the entry's result. Only a start with nothing to unpack (no
+// pack, no temporary folder) gets the default domain: after a failure start-up ends, since the default
+// domain's base is the executable's folder, where an assembly of the core assembly's name could wait to be
+// run instead.
 HRESULT RunApplication(ICorRuntimeHost* pClrHost)
 {
     RETURN_IF_FAILED(TraceStep(L"runtime start", StartRuntime(pClrHost)));
@@ -90,6 +92,8 @@ HRESULT RunApplication(ICorRuntimeHost* pClrHost)
     RETURN_IF_FAILED(TraceStep(L"entry method", InvokeEntryMethod(oType, nResult)));
     Trace(L"the application returned %d", nResult);
     RETURN_IF_FAILED(TraceStep(L"runtime stop", StopRuntime(pClrHost)));
+    // Best effort and silent: the application has done its work whatever becomes of old folders.
+    TraceStep(L"old versions", RemoveOldContentVersions(bsContentFolder));
     return nResult;
 }
 
