@@ -1,5 +1,5 @@
 # Build check of a launcher executable: its resource section starts on a page boundary in the file, so
-# that the pack in it is mapped, not read whole, at every start (cmake/rsrc-page-aligned.ld puts it there).
+# that the pack in it is mapped, not read whole, at every start (cmake/align-resources.py puts it there).
 # Usage: cmake -DEXE=<executable> -P check-rsrc-aligned.cmake
 function(read_le offset size out)
     file(READ "${EXE}" hex OFFSET ${offset} LIMIT ${size} HEX)
