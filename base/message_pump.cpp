@@ -31,10 +31,11 @@ bool WaitPumpingMessages(HANDLE hObject, DWORD dwTimeoutMs)
 {
     const DWORD dwStart = GetTickCount();
     const DWORD nCount = hObject ? 1 : 0;
-    for (;;)
+    // A wait of no time still looks once.
+    for (bool fFirst = true;; fFirst = false)
     {
         const DWORD dwLeft = TimeLeft(dwStart, dwTimeoutMs);
-        if (dwLeft == 0) return false;
+        if (dwLeft == 0 && !fFirst) return false;
         const DWORD dwWait = MsgWaitForMultipleObjects(nCount, &hObject, FALSE, dwLeft, QS_ALLINPUT);
         if (hObject && (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED_0)) return true;
         if (dwWait != WAIT_OBJECT_0 + nCount) return false;

@@ -75,9 +75,8 @@ HRESULT RemoveVersionFolder(const _bstr_t& bsVersionFolder, const _bstr_t& bsCac
 HRESULT RemoveUnusedVersion(const _bstr_t& bsVersionFolder, const wchar_t* szCacheName)
 {
     const _bstr_t bsCacheFolder = bsVersionFolder + L"\\" + szCacheName;
-    // The shortest wait that looks at the lock at all: WaitPumpingMessages gives up on a wait of 0 before it
-    // looks.
-    const CContentCacheLock lock(bsCacheFolder, 1);
+    // No wait: a start that holds the lock is unpacking that version.
+    const CContentCacheLock lock(bsCacheFolder, 0);
     if (!lock.IsHeld() || IsContentFolderInUse(bsCacheFolder))
     {
         Trace(L"old version %ls in use, kept", static_cast<const wchar_t*>(bsVersionFolder));
