@@ -589,8 +589,8 @@ TEST_F(SplashScreen, AltF4DoesNotCloseIt)
     EXPECT_EQ(run.result.exitCode, 0u) << run.Transcript();
 }
 
-// The drawing objects of the rendering are gone by the first box, whether the picture was shown, failed
-// before any was made (undecodable, missing), or failed with its bitmap already made (pixels unreadable).
+// The drawing objects of the rendering are gone by the first box, whether the picture was shown or failed
+// (undecodable, missing, pixels unreadable: the pixels are read before any drawing object is made).
 // GetGuiResources is a stub in Wine; the process's GDI handle table is read instead. A shown layered window
 // holds objects of its own in Wine (its surface): this process shows one to learn how many.
 TEST_F(SplashScreen, GdiObjectsAreReleasedOnEveryPath)
