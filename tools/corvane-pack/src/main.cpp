@@ -32,7 +32,8 @@ const char kHelp[] =
     "LZX-compressed, for the launcher's RT_RCDATA 666 resource. The same tree always gives the same bytes.\n"
     "Nothing is written unless the whole tree can be packed; an existing OUTPUT is replaced only at the "
     "end.\n"
-    "PACK is a pack, or a Windows executable that carries one as RT_RCDATA 666 (its digests as 667).\n"
+    "PACK is a pack, or a Windows executable that carries one as RT_RCDATA 666 (its digests as 667, or\n"
+    "the ids given by --pack-id and --digests-id).\n"
     "Options go before or after the paths; after -- every argument is a path.\n"
     "\n"
     "Options:\n"
@@ -51,6 +52,10 @@ const char kHelp[] =
     "                   decode every file of PACK with corvane-pack's own reader; compare every file and\n"
     "                   folder with SOURCE_DIR, and every file's and the pack's size and hash with the\n"
     "                   digests, when there are those\n"
+    "  --pack-id N      --list, --verify: the pack is the executable's RT_RCDATA resource N (666), the\n"
+    "                   launcher's CORVANE_PACK_ID\n"
+    "  --digests-id N   --list, --verify: its digests are resource N (667), the launcher's "
+    "CORVANE_DIGESTS_ID\n"
     "  --help           this text\n"
     "  --version        the tool's version\n"
     "Encoder tuning (for experiments; defaults are the measured best):\n"
@@ -125,14 +130,31 @@ private:
     bool m_bShown = false;
 };
 
-bool ParseCount(const std::vector<std::string>& arArgs, size_t& i, int& nValue)
+bool ParseNumber(const std::vector<std::string>& arArgs, size_t& i, long nMin, long nMax, long& nValue)
 {
     if (i + 1 >= arArgs.size()) return false;
     char* pEnd = nullptr;
     const long n = std::strtol(arArgs[i + 1].c_str(), &pEnd, 10);
-    if (pEnd == arArgs[i + 1].c_str() || *pEnd != '\0' || n < 0 || n > 1 << 20) return false;
-    nValue = static_cast<int>(n);
+    if (pEnd == arArgs[i + 1].c_str() || *pEnd != '\0' || n < nMin || n > nMax) return false;
+    nValue = n;
     ++i;
+    return true;
+}
+
+bool ParseCount(const std::vector<std::string>& arArgs, size_t& i, int& nValue)
+{
+    long n = 0;
+    if (!ParseNumber(arArgs, i, 0, 1 << 20, n)) return false;
+    nValue = static_cast<int>(n);
+    return true;
+}
+
+// A resource id as MAKEINTRESOURCE takes it.
+bool ParseResourceId(const std::vector<std::string>& arArgs, size_t& i, uint32_t& uId)
+{
+    long n = 0;
+    if (!ParseNumber(arArgs, i, 1, 65535, n)) return false;
+    uId = static_cast<uint32_t>(n);
     return true;
 }
 
@@ -149,8 +171,10 @@ struct CCommand
     bool bHelp = false;
     bool bVersion = false;
     bool bQuiet = false;
-    std::string strPackOption; // the first option only packing takes
+    std::string strPackOption;  // the first option only packing takes
+    std::string strCheckOption; // the first option only --list and --verify take
     CPackOptions opt;
+    CCheckInput check;
     std::vector<std::string> arPaths;
 };
 
@@ -171,6 +195,8 @@ int ParseCommand(const std::vector<std::string>& arArgs, CCommand& cmd)
         }
         bool bOk = true;
         if (kPackingOptions.count(strArg) && cmd.strPackOption.empty()) cmd.strPackOption = strArg;
+        if ((strArg == "--pack-id" || strArg == "--digests-id") && cmd.strCheckOption.empty())
+            cmd.strCheckOption = strArg;
         if (strArg == "--")
             bOptions = false;
         else if (strArg == "--help" || strArg == "-h")
@@ -202,6 +228,10 @@ int ParseCommand(const std::vector<std::string>& arArgs, CCommand& cmd)
             bOk = ParseCount(arArgs, i, cmd.opt.optLzx.nSplitDepth);
         else if (strArg == "--passes")
             bOk = ParseCount(arArgs, i, cmd.opt.optLzx.nPasses);
+        else if (strArg == "--pack-id")
+            bOk = ParseResourceId(arArgs, i, cmd.check.uPackId);
+        else if (strArg == "--digests-id")
+            bOk = ParseResourceId(arArgs, i, cmd.check.uDigestsId);
         else if (strArg == "--digests")
         {
             if (i + 1 >= arArgs.size()) return UsageError("--digests needs a file");
@@ -227,12 +257,20 @@ bool IsWithin(const fs::path& path, const fs::path& pathFolder)
     return !pathRelative.empty() && *pathRelative.begin() != "..";
 }
 
+// The pack and the digests --list and --verify read: the first path and --digests.
+CCheckInput CheckInput(const CCommand& cmd)
+{
+    CCheckInput check = cmd.check;
+    check.pathPack = fs::u8path(cmd.arPaths[0]);
+    check.pathDigests = cmd.opt.pathDigests;
+    return check;
+}
+
 int ListCommand(const CCommand& cmd)
 {
     if (cmd.arPaths.size() != 1) return UsageError("--list takes one pack");
     std::vector<std::string> arProblems;
-    const EPackStatus status =
-        ListPack(fs::u8path(cmd.arPaths[0]), cmd.opt.pathDigests, std::cout, arProblems);
+    const EPackStatus status = ListPack(CheckInput(cmd), std::cout, arProblems);
     if (status != EPackStatus::Ok) return Report(status, arProblems, "cannot list " + cmd.arPaths[0]);
     return 0;
 }
@@ -243,9 +281,9 @@ int VerifyCommand(const CCommand& cmd)
         return UsageError("--verify takes a pack and, if it is to be compared with one, a folder");
     std::vector<std::string> arProblems;
     std::string strSummary;
-    const EPackStatus status = VerifyPack(fs::u8path(cmd.arPaths[0]),
-                                          cmd.arPaths.size() > 1 ? fs::u8path(cmd.arPaths[1]) : fs::path(),
-                                          cmd.opt.pathDigests, arProblems, strSummary);
+    const EPackStatus status =
+        VerifyPack(CheckInput(cmd), cmd.arPaths.size() > 1 ? fs::u8path(cmd.arPaths[1]) : fs::path(),
+                   arProblems, strSummary);
     if (status != EPackStatus::Ok) return Report(status, arProblems, "verify FAILED: " + strSummary);
     std::cout << "verify OK: " << strSummary << '\n';
     return 0;
@@ -297,6 +335,8 @@ int main(int argc, char** argv)
     const char* szMode = cmd.mode == EMode::List ? "--list" : "--verify";
     if (cmd.mode != EMode::Pack && !cmd.strPackOption.empty())
         return UsageError(cmd.strPackOption + " is for packing, not " + szMode);
+    if (cmd.mode == EMode::Pack && !cmd.strCheckOption.empty())
+        return UsageError(cmd.strCheckOption + " is for --list and --verify, not packing");
     if (cmd.mode == EMode::List) return ListCommand(cmd);
     if (cmd.mode == EMode::Verify) return VerifyCommand(cmd);
     return PackCommand(cmd);

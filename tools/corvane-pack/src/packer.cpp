@@ -560,12 +560,9 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
 
 namespace
 {
-constexpr uint32_t kPackResourceId = 666;
-constexpr uint32_t kDigestsResourceId = 667;
-
-// A pack as the commands read it: a file of its own, or resource 666 of a Windows executable, whose resource
-// 667 then holds the pack's digests.
-struct CPackInput
+// Where the commands found a pack: a file of its own, or a resource of a Windows executable, whose other
+// resource then holds the pack's digests.
+struct CPackRanges
 {
     std::string strName; // in messages
     CFileRange range;
@@ -573,8 +570,9 @@ struct CPackInput
     CFileRange rangeDigests;
 };
 
-bool OpenPack(const fs::path& pathPack, CItsfReader& reader, CPackInput& input, std::string& strError)
+bool OpenPack(const CCheckInput& check, CItsfReader& reader, CPackRanges& input, std::string& strError)
 {
+    const fs::path& pathPack = check.pathPack;
     input.strName = pathPack.u8string();
     std::error_code ec;
     if (!fs::exists(pathPack, ec))
@@ -582,7 +580,8 @@ bool OpenPack(const fs::path& pathPack, CItsfReader& reader, CPackInput& input, 
         strError = "cannot read " + input.strName + ": " + (ec ? ec.message() : "it does not exist");
         return false;
     }
-    switch (FindRcData(pathPack, kPackResourceId, input.range, strError))
+    const std::string strResource = "resource " + std::to_string(check.uPackId);
+    switch (FindRcData(pathPack, check.uPackId, input.range, strError))
     {
     case EPeLookup::NotPe:
         input.range = CFileRange{0, fs::file_size(pathPack, ec)};
@@ -593,17 +592,17 @@ bool OpenPack(const fs::path& pathPack, CItsfReader& reader, CPackInput& input, 
         }
         return reader.Open(pathPack, input.range, input.strName, strError);
     case EPeLookup::Missing:
-        strError = input.strName + ": a Windows executable without a pack (no RT_RCDATA resource 666)";
+        strError = input.strName + ": a Windows executable without a pack (no RT_RCDATA " + strResource + ")";
         return false;
     case EPeLookup::Damaged:
         return false;
     case EPeLookup::Found:
         break;
     }
-    const EPeLookup digests = FindRcData(pathPack, kDigestsResourceId, input.rangeDigests, strError);
+    const EPeLookup digests = FindRcData(pathPack, check.uDigestsId, input.rangeDigests, strError);
     if (digests == EPeLookup::Damaged) return false;
     input.bEmbeddedDigests = digests == EPeLookup::Found;
-    input.strName += ", resource 666";
+    input.strName += ", " + strResource;
     return reader.Open(pathPack, input.range, input.strName, strError);
 }
 
@@ -744,10 +743,10 @@ namespace
 {
 // Opens the pack, reads the digests (FILE's, else the executable's), decodes every file and compares it with
 // the source folder and the digests when there are those: VerifyPack's work, and --list's with no folder.
-EPackStatus CheckPack(const fs::path& pathPack, const fs::path& pathSource, const fs::path& pathDigests,
-                      CItsfReader& oReader, CPackInput& input, std::vector<std::string>& arProblems,
-                      std::string& strSummary)
+EPackStatus CheckPack(const CCheckInput& check, const fs::path& pathSource, CItsfReader& oReader,
+                      CPackRanges& input, std::vector<std::string>& arProblems, std::string& strSummary)
 {
+    const fs::path &pathPack = check.pathPack, &pathDigests = check.pathDigests;
     const std::string strPack = pathPack.u8string();
     auto unreadable = [&](const std::string& strWhy, const std::string& strWhat, EPackStatus status) {
         arProblems.push_back(strWhy);
@@ -755,7 +754,7 @@ EPackStatus CheckPack(const fs::path& pathPack, const fs::path& pathSource, cons
         return status;
     };
     std::string strError;
-    if (!OpenPack(pathPack, oReader, input, strError))
+    if (!OpenPack(check, oReader, input, strError))
         return unreadable(strError, strPack, EPackStatus::PackFailed);
 
     // The digests: those of FILE, else those the executable carries.
@@ -779,8 +778,9 @@ EPackStatus CheckPack(const fs::path& pathPack, const fs::path& pathSource, cons
     }
     else if (input.bEmbeddedDigests)
     {
-        strDigestsName = strPack + ", resource 667";
-        strAgainst += (strAgainst.empty() ? "" : " and ") + std::string("its own digests (resource 667)");
+        const std::string strResource = "resource " + std::to_string(check.uDigestsId);
+        strDigestsName = strPack + ", " + strResource;
+        strAgainst += (strAgainst.empty() ? "" : " and ") + ("its own digests (" + strResource + ")");
         if (!ReadRange(pathPack, input.rangeDigests, strDigestBytes))
             return unreadable("cannot read " + strDigestsName, strDigestsName, EPackStatus::PackFailed);
     }
@@ -905,16 +905,14 @@ EPackStatus CheckPack(const fs::path& pathPack, const fs::path& pathSource, cons
 }
 } // namespace
 
-EPackStatus ListPack(const fs::path& pathPack, const fs::path& pathDigests, std::ostream& osOut,
-                     std::vector<std::string>& arProblems)
+EPackStatus ListPack(const CCheckInput& check, std::ostream& osOut, std::vector<std::string>& arProblems)
 {
     CItsfReader oReader;
-    CPackInput input;
+    CPackRanges input;
     std::string strSummary;
     // A listing promises files that can be read whole: every byte is decoded (and checked against the
     // digests when there are those) before any line is printed, and any difference is damage.
-    if (CheckPack(pathPack, fs::path(), pathDigests, oReader, input, arProblems, strSummary) !=
-        EPackStatus::Ok)
+    if (CheckPack(check, fs::path(), oReader, input, arProblems, strSummary) != EPackStatus::Ok)
         return EPackStatus::PackFailed;
     uint64_t nFiles = 0, nDirs = 0, cbTotal = 0;
     for (const CDirEntry& e : oReader.Entries())
@@ -937,11 +935,11 @@ EPackStatus ListPack(const fs::path& pathPack, const fs::path& pathDigests, std:
     return EPackStatus::Ok;
 }
 
-EPackStatus VerifyPack(const fs::path& pathPack, const fs::path& pathSource, const fs::path& pathDigests,
+EPackStatus VerifyPack(const CCheckInput& check, const fs::path& pathSource,
                        std::vector<std::string>& arProblems, std::string& strSummary)
 {
     CItsfReader oReader;
-    CPackInput input;
-    return CheckPack(pathPack, pathSource, pathDigests, oReader, input, arProblems, strSummary);
+    CPackRanges input;
+    return CheckPack(check, pathSource, oReader, input, arProblems, strSummary);
 }
 } // namespace corvane_pack

@@ -55,19 +55,24 @@ struct CPackOptions
 EPackStatus PackTree(const std::filesystem::path& pathSource, const std::filesystem::path& pathOutput,
                      const CPackOptions& opt, std::vector<std::string>& arProblems);
 
-// PACK is a pack file, or a Windows executable that carries one as resource RT_RCDATA 666 (and may carry its
-// digests as RT_RCDATA 667).
+// What --list and --verify read. PACK is a pack file, or a Windows executable that carries one as an
+// RT_RCDATA resource (and may carry its digests as another); the ids are those the launcher was built with
+// (CORVANE_PACK_ID, CORVANE_DIGESTS_ID), by default the build's defaults. pathDigests, when set, names the
+// digests to check against instead of an executable's own.
+struct CCheckInput
+{
+    std::filesystem::path pathPack;
+    std::filesystem::path pathDigests;
+    uint32_t uPackId = 666;
+    uint32_t uDigestsId = 667;
+};
 
-// Decodes every file (and checks it against the digests: pathDigests, else an executable's), then prints
-// one line per folder and file with its size, the totals and the pack's own size. A damaged pack prints
-// nothing; what is wrong goes to arProblems.
-EPackStatus ListPack(const std::filesystem::path& pathPack, const std::filesystem::path& pathDigests,
-                     std::ostream& osOut, std::vector<std::string>& arProblems);
+// Decodes every file (and checks it against the digests), then prints one line per folder and file with its
+// size, the totals and the pack's own size. A damaged pack prints nothing; what is wrong goes to arProblems.
+EPackStatus ListPack(const CCheckInput& input, std::ostream& osOut, std::vector<std::string>& arProblems);
 
 // Decodes every file and compares the pack with pathSource and the digests when either is given (an empty
-// path: not that one). The digests are those of pathDigests, else those of an executable. Every difference
-// goes to arProblems; strSummary says in one line what was found.
-EPackStatus VerifyPack(const std::filesystem::path& pathPack, const std::filesystem::path& pathSource,
-                       const std::filesystem::path& pathDigests, std::vector<std::string>& arProblems,
-                       std::string& strSummary);
+// path: not that one). Every difference goes to arProblems; strSummary says in one line what was found.
+EPackStatus VerifyPack(const CCheckInput& input, const std::filesystem::path& pathSource,
+                       std::vector<std::string>& arProblems, std::string& strSummary);
 } // namespace corvane_pack

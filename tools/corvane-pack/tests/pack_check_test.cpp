@@ -187,21 +187,45 @@ TEST(PackCheck, PackInsideAnExecutable)
         {
             const char* szName;
             std::vector<std::pair<int, fs::path>> arResources;
+            std::vector<std::string> arIds; // options naming the resources
             int nVerify, nList;
             const char* szSaid;
         } arCases[] = {
-            {"launcher", {{129, pathSplash}, {666, pathPack}, {667, pathDigests}}, 0, 0, "its own digests"},
-            {"no-digests", {{666, pathPack}}, 0, 0, "decodes whole"},
-            {"wrong-digests", {{666, pathPack}, {667, pathOtherDigests}}, 1, 4, "not in the digests: /a.txt"},
-            {"no-pack", {{129, pathSplash}}, 4, 4, "no RT_RCDATA resource 666"},
+            {"launcher",
+             {{129, pathSplash}, {666, pathPack}, {667, pathDigests}},
+             {},
+             0,
+             0,
+             "its own digests"},
+            {"no-digests", {{666, pathPack}}, {}, 0, 0, "decodes whole"},
+            {"wrong-digests",
+             {{666, pathPack}, {667, pathOtherDigests}},
+             {},
+             1,
+             4,
+             "not in the digests: /a.txt"},
+            {"no-pack", {{129, pathSplash}}, {}, 4, 4, "no RT_RCDATA resource 666"},
+            {"other-ids",
+             {{129, pathSplash}, {700, pathPack}, {701, pathDigests}},
+             {"--pack-id", "700", "--digests-id", "701"},
+             0,
+             0,
+             "its own digests (resource 701)"},
+            {"other-ids", {{700, pathPack}, {701, pathDigests}}, {}, 4, 4, "no RT_RCDATA resource 666"},
+            {"other-ids", {{700, pathPack}, {701, pathDigests}}, {"--pack-id", "700"}, 0, 0, "decodes whole"},
         };
         for (const auto& c : arCases)
         {
             const std::string strExe = build(c.szName, c.arResources);
-            CRunResult r = RunPacker({"--verify", strExe});
+            auto run = [&](const char* szCommand) {
+                std::vector<std::string> arArgs = {szCommand, strExe};
+                arArgs.insert(arArgs.end(), c.arIds.begin(), c.arIds.end());
+                return RunPacker(arArgs);
+            };
+            CRunResult r = run("--verify");
             EXPECT_EQ(r.nExit, c.nVerify) << tools.szFormat << " " << c.szName << ": " << r.strErr;
             EXPECT_NE((r.strOut + r.strErr).find(c.szSaid), npos) << tools.szFormat << " " << c.szName;
-            r = RunPacker({"--list", strExe});
+            r = run("--list");
             EXPECT_EQ(r.nExit, c.nList) << tools.szFormat << " " << c.szName;
             if (c.nList == 0)
             {

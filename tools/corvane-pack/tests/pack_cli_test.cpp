@@ -12,9 +12,9 @@ TEST(PackCommandLine, HelpVersionAndUsageErrors)
 {
     CRunResult r = RunPacker({"--help"});
     EXPECT_EQ(r.nExit, 0);
-    for (const char* szOption :
-         {"--store", "--threads", "--quiet", "--list", "--verify", "--help", "--version", "--depth", "--nice",
-          "--passes", "--split-depth", "--greedy-seed", "--digests", "Exit codes"})
+    for (const char* szOption : {"--store", "--threads", "--quiet", "--list", "--verify", "--help",
+                                 "--version", "--depth", "--nice", "--passes", "--split-depth",
+                                 "--greedy-seed", "--digests", "--pack-id", "--digests-id", "Exit codes"})
         EXPECT_NE(r.strOut.find(szOption), std::string::npos) << "--help does not explain " << szOption;
     r = RunPacker({"--version"});
     EXPECT_EQ(r.nExit, 0);
@@ -29,6 +29,8 @@ TEST(PackCommandLine, HelpVersionAndUsageErrors)
     EXPECT_EQ(RunPacker({"--list"}).nExit, 2);
     EXPECT_EQ(RunPacker({"a", "b", "--digests"}).nExit, 2);
     EXPECT_EQ(RunPacker({"--digests", "./b", "a", "b"}).nExit, 2) << "digests over the pack";
+    EXPECT_EQ(RunPacker({"--pack-id", "700", "a", "b"}).nExit, 2) << "an id for packing";
+    EXPECT_EQ(RunPacker({"--verify", "a", "--digests-id", "0"}).nExit, 2) << "no resource has id 0";
 }
 
 TEST(PackCommandLine, ExitCodesAndErrorsNamingThePath)
