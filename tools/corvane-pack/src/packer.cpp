@@ -293,15 +293,15 @@ private:
     std::vector<fs::path> m_arPaths;
 };
 
-// Copies a file, feeding its bytes to pHash too when there is one.
-bool CopyFileInto(std::ofstream& out, const fs::path& pathFrom, uint64_t cbExpected,
-                  std::vector<uint8_t>& arBuffer, std::string& strError,
-                  corvane::CContentHash* pHash = nullptr)
+// Feeds a file's bytes to fnChunk a buffer at a time; false, with why, when it cannot be read whole or no
+// longer has the size it was found with.
+bool ReadChunks(const fs::path& path, uint64_t cbExpected, std::vector<uint8_t>& arBuffer,
+                const std::function<void(const uint8_t*, size_t)>& fnChunk, std::string& strError)
 {
-    std::ifstream in(pathFrom, std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     if (!in)
     {
-        strError = "cannot read " + pathFrom.u8string() + Reason();
+        strError = "cannot read " + path.u8string() + Reason();
         return false;
     }
     uint64_t cbTotal = 0;
@@ -309,21 +309,25 @@ bool CopyFileInto(std::ofstream& out, const fs::path& pathFrom, uint64_t cbExpec
     {
         in.read(reinterpret_cast<char*>(arBuffer.data()), static_cast<std::streamsize>(arBuffer.size()));
         const size_t n = static_cast<size_t>(in.gcount());
-        out.write(reinterpret_cast<const char*>(arBuffer.data()), static_cast<std::streamsize>(n));
-        if (pHash) pHash->Add(arBuffer.data(), n);
         cbTotal += n;
+        fnChunk(arBuffer.data(), n);
     }
     if (in.bad())
     {
-        strError = "cannot read " + pathFrom.u8string() + Reason();
+        strError = "cannot read " + path.u8string() + Reason();
         return false;
     }
     if (cbTotal != cbExpected)
     {
-        strError = pathFrom.u8string() + " changed while it was being packed";
+        strError = path.u8string() + " changed while it was being packed";
         return false;
     }
     return true;
+}
+
+void WriteBytes(std::ofstream& out, const uint8_t* p, size_t n)
+{
+    out.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
 }
 
 struct CFileHash
@@ -347,8 +351,7 @@ std::vector<uint8_t> BuildDigests(uint64_t cbPack, uint64_t ullPackHash, std::ve
     // char16_t is unsigned: u16string order is the code-unit order the launcher's lookup halves on.
     std::sort(arFiles.begin(), arFiles.end(),
               [](const CFileHash& a, const CFileHash& b) { return a.strPath < b.strPath; });
-    std::vector<uint8_t> ar;
-    PutBytes(ar, corvane::c_szDigestMagic, 4);
+    std::vector<uint8_t> ar(corvane::c_szDigestMagic, corvane::c_szDigestMagic + 4);
     PutU32(ar, corvane::c_uDigestFormat);
     PutU64(ar, 0); // their own hash, once the rest is there
     PutU64(ar, cbPack);
@@ -366,6 +369,218 @@ std::vector<uint8_t> BuildDigests(uint64_t cbPack, uint64_t ullPackHash, std::ve
     for (int n = 0; n < 8; ++n)
         ar[8 + n] = static_cast<uint8_t>(ullSelf >> (8 * n));
     return ar;
+}
+
+EPackStatus Failed(std::vector<std::string>& arProblems, EPackStatus status, const std::string& strWhy)
+{
+    arProblems.push_back(strWhy);
+    return status;
+}
+
+// OUTPUT and FILE, and the temporary files they are written to first; messages name only the first two.
+struct CPackPaths
+{
+    CPackPaths(const fs::path& pathOutputIn, const fs::path& pathDigestsIn)
+        : pathOutput(pathOutputIn), pathDigests(pathDigestsIn), bDigests(!pathDigestsIn.empty()),
+          pathTmpOut(fs::path(pathOutputIn).concat(".tmp")),
+          pathTmpData(fs::path(pathOutputIn).concat(".tmp-data")),
+          pathTmpDigests(fs::path(pathDigestsIn).concat(".tmp")), strOutput(pathOutputIn.u8string()),
+          strDigests(pathDigestsIn.u8string())
+    {
+    }
+    std::vector<fs::path> Temporary() const
+    {
+        std::vector<fs::path> ar = {pathTmpOut, pathTmpData};
+        if (bDigests) ar.push_back(pathTmpDigests);
+        return ar;
+    }
+
+    const fs::path pathOutput, pathDigests;
+    const bool bDigests;
+    const fs::path pathTmpOut, pathTmpData, pathTmpDigests;
+    const std::string strOutput, strDigests;
+};
+
+// What the content pass leaves for the container: the user files' entries, their hashes and the LZX
+// section's layout.
+struct CPackedContent
+{
+    std::vector<CDirEntry> arDir;
+    std::vector<CFileHash> arHashes;
+    CLzxSection lzx;
+};
+
+CPackProgress TreeTotals(const std::vector<CSourceEntry>& arSource)
+{
+    CPackProgress progress;
+    for (const CSourceEntry& e : arSource)
+    {
+        progress.cbTotal += e.cbSize;
+        progress.nFiles += e.bDir ? 0 : 1;
+    }
+    return progress;
+}
+
+// Every file of the tree, stored or LZX-encoded, into the scratch file, each hashed as read when there are
+// to be digests: the bytes the pack holds, without a second pass over the tree.
+EPackStatus WriteContent(const std::vector<CSourceEntry>& arSource, const CPackPaths& paths,
+                         const CPackOptions& opt, CPackedContent& content,
+                         std::vector<std::string>& arProblems)
+{
+    CPackProgress progress = TreeTotals(arSource);
+    std::vector<uint8_t> arBuffer(kIoChunk);
+    errno = 0;
+    std::ofstream data(paths.pathTmpData, std::ios::binary | std::ios::trunc);
+    if (!data)
+        return Failed(arProblems, EPackStatus::PackFailed, "cannot write " + paths.strOutput + Reason());
+    CLzxStream stream(data, opt);
+    uint64_t uPos = 0;
+    for (const CSourceEntry& e : arSource)
+    {
+        if (e.bDir)
+        {
+            content.arDir.push_back(CDirEntry{e.strName, 0, 0, 0});
+            continue;
+        }
+        content.arDir.push_back(CDirEntry{e.strName, opt.bStore ? 0u : 1u, uPos, e.cbSize});
+        corvane::CContentHash hash;
+        uint64_t cbRead = 0;
+        auto chunk = [&](const uint8_t* p, size_t n) {
+            if (paths.bDigests) hash.Add(p, n);
+            if (opt.bStore)
+            {
+                WriteBytes(data, p, n);
+                return;
+            }
+            stream.Write(p, n);
+            cbRead += n;
+            progress.cbDone = uPos + cbRead;
+            if (opt.fnProgress) opt.fnProgress(progress);
+        };
+        std::string strError;
+        if (!ReadChunks(e.path, e.cbSize, arBuffer, chunk, strError))
+            return Failed(arProblems, EPackStatus::SourceRefused, strError);
+        if (paths.bDigests)
+            content.arHashes.push_back(CFileHash{DigestPath(e.strName), e.cbSize, hash.Value()});
+        uPos += e.cbSize;
+        progress.cbDone = uPos;
+        ++progress.nFilesDone;
+        if (opt.fnProgress) opt.fnProgress(progress);
+        if (!data)
+            return Failed(arProblems, EPackStatus::PackFailed,
+                          "cannot write " + paths.strOutput + " (disk full?)" + Reason());
+    }
+    if (!opt.bStore)
+        content.lzx = stream.Finish();
+    else
+        content.lzx.arReset.push_back(0);
+    data.close();
+    if (!data)
+        return Failed(arProblems, EPackStatus::PackFailed,
+                      "cannot write " + paths.strOutput + " (disk full?)" + Reason());
+    return EPackStatus::Ok;
+}
+
+using CMetaFiles = std::vector<std::pair<std::string, std::vector<uint8_t>>>;
+
+// Section 0 holds the small meta files, then Content (or the stored user files): their entries join the
+// directory, which is then put in the order every reader's lookup assumes. Returns section 0's meta bytes.
+uint64_t AddSectionZero(const CMetaFiles& arMeta, bool bStore, CPackedContent& content)
+{
+    std::vector<CDirEntry>& arDir = content.arDir;
+    uint64_t cbMeta = 0;
+    for (const auto& m : arMeta)
+    {
+        arDir.push_back(CDirEntry{m.first, 0, cbMeta, m.second.size()});
+        cbMeta += m.second.size();
+    }
+    arDir.push_back(CDirEntry{kContentName, 0, cbMeta, content.lzx.cbCompressed});
+    const std::string strTransformDir =
+        "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/";
+    arDir.push_back(CDirEntry{strTransformDir, 0, 0, 0});
+    arDir.push_back(CDirEntry{strTransformDir + "InstanceData/", 0, 0, 0});
+    if (bStore)
+        for (CDirEntry& e : arDir)
+            if (e.strName[0] == '/' && !e.IsDir()) e.uOffset += cbMeta;
+    std::sort(arDir.begin(), arDir.end(),
+              [](const CDirEntry& a, const CDirEntry& b) { return CompareNames(a.strName, b.strName) < 0; });
+    return cbMeta;
+}
+
+// Headers and directory, the meta files, then the scratch file's content: the container, hashed as written
+// when there are to be digests. cbPack gets its size.
+EPackStatus WriteContainer(const CPackPaths& paths, const CPackOptions& opt, CPackedContent& content,
+                           uint64_t& cbPack, corvane::CContentHash& packHash,
+                           std::vector<std::string>& arProblems)
+{
+    auto fail = [&](const std::string& strWhy) {
+        return Failed(arProblems, EPackStatus::PackFailed, strWhy);
+    };
+    const CMetaFiles arMeta = BuildMetaFiles(content.lzx);
+    const uint64_t cbMeta = AddSectionZero(arMeta, opt.bStore, content);
+    std::error_code ec;
+    const uint64_t cbData = fs::file_size(paths.pathTmpData, ec);
+    if (ec)
+        return fail("cannot write " + paths.strOutput + ": its content cannot be read back: " + ec.message());
+    const std::vector<uint8_t> arHeaders = BuildHeaders(BuildDirectory(content.arDir), cbMeta + cbData);
+    cbPack = arHeaders.size() + cbMeta + cbData;
+    errno = 0;
+    std::ofstream out(paths.pathTmpOut, std::ios::binary | std::ios::trunc);
+    if (!out) return fail("cannot write " + paths.strOutput + Reason());
+    auto put = [&](const uint8_t* p, size_t n) {
+        WriteBytes(out, p, n);
+        if (paths.bDigests) packHash.Add(p, n);
+    };
+    put(arHeaders.data(), arHeaders.size());
+    for (const auto& m : arMeta)
+        put(m.second.data(), m.second.size());
+    std::vector<uint8_t> arBuffer(kIoChunk);
+    std::string strError;
+    if (!ReadChunks(paths.pathTmpData, cbData, arBuffer, put, strError))
+        return fail("cannot write " + paths.strOutput + ": its content cannot be read back");
+    out.close();
+    if (!out) return fail("cannot write " + paths.strOutput + " (disk full?)" + Reason());
+    fs::remove(paths.pathTmpData, ec);
+    return EPackStatus::Ok;
+}
+
+EPackStatus WriteDigests(const CPackPaths& paths, const std::vector<uint8_t>& arDigests,
+                         std::vector<std::string>& arProblems)
+{
+    errno = 0;
+    std::ofstream out(paths.pathTmpDigests, std::ios::binary | std::ios::trunc);
+    if (!out)
+        return Failed(arProblems, EPackStatus::PackFailed, "cannot write " + paths.strDigests + Reason());
+    WriteBytes(out, arDigests.data(), arDigests.size());
+    out.close();
+    if (!out)
+        return Failed(arProblems, EPackStatus::PackFailed,
+                      "cannot write " + paths.strDigests + " (disk full?)" + Reason());
+    return EPackStatus::Ok;
+}
+
+// The temporary files take OUTPUT's and FILE's names: both or, as far as can be, neither.
+EPackStatus MoveIntoPlace(const CPackPaths& paths, std::vector<std::string>& arProblems)
+{
+    // An interrupt between the two renames would leave digests that do not belong to OUTPUT.
+    const CInterruptsHeld held;
+    std::error_code ec;
+    if (paths.bDigests)
+    {
+        // Before the pack, so that a failure here still leaves an existing OUTPUT alone.
+        fs::rename(paths.pathTmpDigests, paths.pathDigests, ec);
+        if (ec)
+            return Failed(arProblems, EPackStatus::PackFailed,
+                          "cannot create " + paths.strDigests + ": " + ec.message());
+    }
+    fs::rename(paths.pathTmpOut, paths.pathOutput, ec);
+    if (!ec) return EPackStatus::Ok;
+    const std::string strWhy = ec.message();
+    // Digests of a pack that is not there must not stay.
+    if (paths.bDigests) fs::remove(paths.pathDigests, ec);
+    return Failed(arProblems, EPackStatus::PackFailed,
+                  "cannot create " + paths.strOutput + ": " + strWhy +
+                      (paths.bDigests ? "; " + paths.strDigests + " removed" : ""));
 }
 } // namespace
 
@@ -395,167 +610,22 @@ EPackStatus PackTree(const fs::path& pathSource, const fs::path& pathOutput, con
 {
     std::vector<CSourceEntry> arSource;
     if (!ScanTree(pathSource, arSource, arProblems)) return EPackStatus::SourceRefused;
-    CPackProgress progress;
-    for (const CSourceEntry& e : arSource)
-    {
-        progress.cbTotal += e.cbSize;
-        progress.nFiles += e.bDir ? 0 : 1;
-    }
-
-    const fs::path pathTmpOut = fs::path(pathOutput).concat(".tmp");
-    const fs::path pathTmpData = fs::path(pathOutput).concat(".tmp-data");
-    const bool bDigests = !opt.pathDigests.empty();
-    const fs::path pathTmpDigests = fs::path(opt.pathDigests).concat(".tmp");
-    std::vector<fs::path> arTemps = {pathTmpOut, pathTmpData};
-    if (bDigests) arTemps.push_back(pathTmpDigests);
-    const CTempFiles temps(arTemps);
-    // Messages name OUTPUT and FILE, never the temporary files behind them.
-    const std::string strOutput = pathOutput.u8string(), strDigests = opt.pathDigests.u8string();
-    auto fail = [&](const std::string& s) {
-        arProblems.push_back(s);
-        return EPackStatus::PackFailed;
-    };
-    auto failSource = [&](const std::string& s) {
-        arProblems.push_back(s);
-        return EPackStatus::SourceRefused;
-    };
-
-    std::vector<CDirEntry> arDir;
-    std::vector<CFileHash> arHashes;
-    std::vector<uint8_t> arBuffer(kIoChunk);
-    CLzxSection lzx;
-    {
-        errno = 0;
-        std::ofstream data(pathTmpData, std::ios::binary | std::ios::trunc);
-        if (!data) return fail("cannot write " + strOutput + Reason());
-        CLzxStream stream(data, opt);
-        uint64_t uPos = 0;
-        for (const CSourceEntry& e : arSource)
-        {
-            if (e.bDir)
-            {
-                arDir.push_back(CDirEntry{e.strName, 0, 0, 0});
-                continue;
-            }
-            arDir.push_back(CDirEntry{e.strName, opt.bStore ? 0u : 1u, uPos, e.cbSize});
-            std::string strError;
-            // Hashed as read, the bytes the pack holds, without a second pass over the tree.
-            corvane::CContentHash hash;
-            corvane::CContentHash* pHash = bDigests ? &hash : nullptr;
-            if (opt.bStore)
-            {
-                if (!CopyFileInto(data, e.path, e.cbSize, arBuffer, strError, pHash))
-                    return failSource(strError);
-            }
-            else
-            {
-                std::ifstream in(e.path, std::ios::binary);
-                if (!in) return failSource("cannot read " + e.path.u8string() + Reason());
-                uint64_t cbRead = 0;
-                while (in)
-                {
-                    in.read(reinterpret_cast<char*>(arBuffer.data()),
-                            static_cast<std::streamsize>(arBuffer.size()));
-                    const size_t n = static_cast<size_t>(in.gcount());
-                    stream.Write(arBuffer.data(), n);
-                    if (pHash) pHash->Add(arBuffer.data(), n);
-                    cbRead += n;
-                    progress.cbDone = uPos + cbRead;
-                    if (opt.fnProgress) opt.fnProgress(progress);
-                }
-                if (in.bad()) return failSource("cannot read " + e.path.u8string() + Reason());
-                if (cbRead != e.cbSize)
-                    return failSource(e.path.u8string() + " changed while it was being packed");
-            }
-            if (pHash) arHashes.push_back(CFileHash{DigestPath(e.strName), e.cbSize, hash.Value()});
-            uPos += e.cbSize;
-            progress.cbDone = uPos;
-            ++progress.nFilesDone;
-            if (opt.fnProgress) opt.fnProgress(progress);
-            if (!data) return fail("cannot write " + strOutput + " (disk full?)" + Reason());
-        }
-        if (!opt.bStore)
-            lzx = stream.Finish();
-        else
-            lzx.arReset.push_back(0);
-        data.close();
-        if (!data) return fail("cannot write " + strOutput + " (disk full?)" + Reason());
-    }
-
-    // Section 0: the small meta files, then Content (or the stored user files).
-    const auto arMeta = BuildMetaFiles(lzx);
-    uint64_t cbMeta = 0;
-    for (const auto& m : arMeta)
-    {
-        arDir.push_back(CDirEntry{m.first, 0, cbMeta, m.second.size()});
-        cbMeta += m.second.size();
-    }
-    arDir.push_back(CDirEntry{kContentName, 0, cbMeta, lzx.cbCompressed});
-    const std::string strTransformDir =
-        "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/";
-    arDir.push_back(CDirEntry{strTransformDir, 0, 0, 0});
-    arDir.push_back(CDirEntry{strTransformDir + "InstanceData/", 0, 0, 0});
-    if (opt.bStore)
-        for (CDirEntry& e : arDir)
-            if (e.strName[0] == '/' && !e.IsDir()) e.uOffset += cbMeta;
-    std::sort(arDir.begin(), arDir.end(),
-              [](const CDirEntry& a, const CDirEntry& b) { return CompareNames(a.strName, b.strName) < 0; });
-
-    std::error_code ec;
-    const uint64_t cbData = fs::file_size(pathTmpData, ec);
-    if (ec) return fail("cannot write " + strOutput + ": its content cannot be read back: " + ec.message());
-    const CDirectory pathDir = BuildDirectory(arDir);
-    const std::vector<uint8_t> arHeaders = BuildHeaders(pathDir, cbMeta + cbData);
+    const CPackPaths paths(pathOutput, opt.pathDigests);
+    const CTempFiles temps(paths.Temporary());
+    CPackedContent content;
+    EPackStatus status = WriteContent(arSource, paths, opt, content, arProblems);
+    if (status != EPackStatus::Ok) return status;
+    uint64_t cbPack = 0;
     corvane::CContentHash packHash;
-    corvane::CContentHash* pPackHash = bDigests ? &packHash : nullptr;
+    status = WriteContainer(paths, opt, content, cbPack, packHash, arProblems);
+    if (status != EPackStatus::Ok) return status;
+    if (paths.bDigests)
     {
-        errno = 0;
-        std::ofstream out(pathTmpOut, std::ios::binary | std::ios::trunc);
-        if (!out) return fail("cannot write " + strOutput + Reason());
-        auto put = [&](const std::vector<uint8_t>& ar) {
-            out.write(reinterpret_cast<const char*>(ar.data()), static_cast<std::streamsize>(ar.size()));
-            if (pPackHash) pPackHash->Add(ar.data(), ar.size());
-        };
-        put(arHeaders);
-        for (const auto& m : arMeta)
-            put(m.second);
-        std::string strError;
-        if (!CopyFileInto(out, pathTmpData, cbData, arBuffer, strError, pPackHash))
-            return fail("cannot write " + strOutput + ": its content cannot be read back");
-        out.close();
-        if (!out) return fail("cannot write " + strOutput + " (disk full?)" + Reason());
+        status = WriteDigests(paths, BuildDigests(cbPack, packHash.Value(), std::move(content.arHashes)),
+                              arProblems);
+        if (status != EPackStatus::Ok) return status;
     }
-    fs::remove(pathTmpData, ec);
-    if (bDigests)
-    {
-        const std::vector<uint8_t> arDigests =
-            BuildDigests(arHeaders.size() + cbMeta + cbData, packHash.Value(), std::move(arHashes));
-        errno = 0;
-        std::ofstream out(pathTmpDigests, std::ios::binary | std::ios::trunc);
-        if (!out) return fail("cannot write " + strDigests + Reason());
-        out.write(reinterpret_cast<const char*>(arDigests.data()),
-                  static_cast<std::streamsize>(arDigests.size()));
-        out.close();
-        if (!out) return fail("cannot write " + strDigests + " (disk full?)" + Reason());
-    }
-    // An interrupt between the two renames would leave digests that do not belong to OUTPUT.
-    const CInterruptsHeld held;
-    if (bDigests)
-    {
-        // Before the pack, so that a failure here still leaves an existing OUTPUT alone.
-        fs::rename(pathTmpDigests, opt.pathDigests, ec);
-        if (ec) return fail("cannot create " + strDigests + ": " + ec.message());
-    }
-    fs::rename(pathTmpOut, pathOutput, ec);
-    if (ec)
-    {
-        const std::string strWhy = ec.message();
-        // Digests of a pack that is not there must not stay.
-        if (bDigests) fs::remove(opt.pathDigests, ec);
-        return fail("cannot create " + strOutput + ": " + strWhy +
-                    (bDigests ? "; " + strDigests + " removed" : ""));
-    }
-    return EPackStatus::Ok;
+    return MoveIntoPlace(paths, arProblems);
 }
 
 namespace
@@ -741,133 +811,155 @@ std::string PackName(const corvane::CFileDigest& digest)
 
 namespace
 {
-// Opens the pack, reads the digests (FILE's, else the executable's), decodes every file and compares it with
-// the source folder and the digests when there are those: VerifyPack's work, and --list's with no folder.
-EPackStatus CheckPack(const CCheckInput& check, const fs::path& pathSource, CItsfReader& oReader,
-                      CPackRanges& input, std::vector<std::string>& arProblems, std::string& strSummary)
+// The digests a check holds the pack to: FILE's, else those an executable carries, else none.
+struct CCheckDigests
 {
-    const fs::path &pathPack = check.pathPack, &pathDigests = check.pathDigests;
-    const std::string strPack = pathPack.u8string();
-    auto unreadable = [&](const std::string& strWhy, const std::string& strWhat, EPackStatus status) {
-        arProblems.push_back(strWhy);
-        strSummary = "cannot read " + strWhat;
-        return status;
-    };
-    std::string strError;
-    if (!OpenPack(check, oReader, input, strError))
-        return unreadable(strError, strPack, EPackStatus::PackFailed);
+    std::string strName;  // in messages; empty: no digests
+    std::string strWhat;  // what the pack is checked against, in the summary
+    std::string strBytes; // what digests reads from
+    corvane::CPackDigests digests;
+};
 
-    // The digests: those of FILE, else those the executable carries.
-    std::string strDigestBytes, strDigestsName, strAgainst = pathSource.u8string();
-    if (!pathDigests.empty())
+// The digests of FILE; false, with why, when they cannot be read whole.
+bool ReadDigestsFile(const fs::path& pathDigests, CCheckDigests& digests, std::string& strError)
+{
+    digests.strName = pathDigests.u8string();
+    digests.strWhat = "the digests in " + digests.strName;
+    std::error_code ec;
+    const fs::file_status st = fs::status(pathDigests, ec);
+    if (!fs::is_regular_file(st))
     {
-        strDigestsName = pathDigests.u8string();
-        strAgainst += (strAgainst.empty() ? "" : " and ") + ("the digests in " + strDigestsName);
-        std::error_code ec;
-        const fs::file_status st = fs::status(pathDigests, ec);
-        if (!fs::is_regular_file(st))
-            return unreadable("cannot read " + strDigestsName + ": " +
-                                  (st.type() == fs::file_type::not_found ? "it does not exist"
-                                   : ec                                  ? ec.message()
-                                                                         : "not a file"),
-                              strDigestsName, EPackStatus::PackFailed);
-        errno = 0;
-        if (!ReadRange(pathDigests, CFileRange{0, fs::file_size(pathDigests, ec)}, strDigestBytes))
-            return unreadable("cannot read " + strDigestsName + Reason(), strDigestsName,
-                              EPackStatus::PackFailed);
+        strError = "cannot read " + digests.strName + ": " +
+                   (st.type() == fs::file_type::not_found ? "it does not exist"
+                    : ec                                  ? ec.message()
+                                                          : "not a file");
+        return false;
+    }
+    errno = 0;
+    if (ReadRange(pathDigests, CFileRange{0, fs::file_size(pathDigests, ec)}, digests.strBytes)) return true;
+    strError = "cannot read " + digests.strName + Reason();
+    return false;
+}
+
+// FILE's digests, else the executable's own; false, with why, when there are some that cannot be read whole
+// or are damaged.
+bool ReadDigests(const CCheckInput& check, const CPackRanges& input, CCheckDigests& digests,
+                 std::string& strError)
+{
+    if (!check.pathDigests.empty())
+    {
+        if (!ReadDigestsFile(check.pathDigests, digests, strError)) return false;
     }
     else if (input.bEmbeddedDigests)
     {
         const std::string strResource = "resource " + std::to_string(check.uDigestsId);
-        strDigestsName = strPack + ", " + strResource;
-        strAgainst += (strAgainst.empty() ? "" : " and ") + ("its own digests (" + strResource + ")");
-        if (!ReadRange(pathPack, input.rangeDigests, strDigestBytes))
-            return unreadable("cannot read " + strDigestsName, strDigestsName, EPackStatus::PackFailed);
+        digests.strName = check.pathPack.u8string() + ", " + strResource;
+        digests.strWhat = "its own digests (" + strResource + ")";
+        if (!ReadRange(check.pathPack, input.rangeDigests, digests.strBytes))
+        {
+            strError = "cannot read " + digests.strName;
+            return false;
+        }
     }
-    corvane::CPackDigests digests;
-    const bool bDigests = !strDigestsName.empty();
-    if (bDigests &&
-        !digests.Read(reinterpret_cast<const unsigned char*>(strDigestBytes.data()), strDigestBytes.size()))
-        return unreadable(strDigestsName + ": not the digests of a pack, or damaged", strDigestsName,
-                          EPackStatus::PackFailed);
+    if (digests.strName.empty() ||
+        digests.digests.Read(reinterpret_cast<const unsigned char*>(digests.strBytes.data()),
+                             digests.strBytes.size()))
+        return true;
+    strError = digests.strName + ": not the digests of a pack, or damaged";
+    return false;
+}
 
-    std::vector<CSourceEntry> arSource;
-    if (!pathSource.empty() && !ScanTree(pathSource, arSource, arProblems))
-    {
-        strSummary = "cannot read " + pathSource.u8string();
-        return EPackStatus::SourceRefused;
-    }
-
-    const std::vector<const CDirEntry*> arFiles = UserFiles(oReader);
-    // Each file's source file to compare with, once their sizes match.
+// Each pack file's source file, where the folder has one of the same size; every entry one side lacks and
+// every size that differs goes to arProblems.
+std::vector<const CSourceEntry*> MatchSource(const CItsfReader& reader,
+                                             const std::vector<const CDirEntry*>& arFiles,
+                                             const std::vector<CSourceEntry>& arSource,
+                                             std::vector<std::string>& arProblems)
+{
     std::vector<const CSourceEntry*> arFileSource(arFiles.size(), nullptr);
-    if (!pathSource.empty())
+    std::map<std::string, const CSourceEntry*> mapSource;
+    for (const CSourceEntry& e : arSource)
+        mapSource[e.strName] = &e;
+    std::map<std::string, size_t> mapFile;
+    for (size_t i = 0; i < arFiles.size(); ++i)
+        mapFile[arFiles[i]->strName] = i;
+    std::map<std::string, bool> mapSeen;
+    for (const CDirEntry& e : reader.Entries())
     {
-        std::map<std::string, const CSourceEntry*> mapSource;
-        for (const CSourceEntry& e : arSource)
-            mapSource[e.strName] = &e;
-        std::map<std::string, size_t> mapFile;
-        for (size_t i = 0; i < arFiles.size(); ++i)
-            mapFile[arFiles[i]->strName] = i;
-        std::map<std::string, bool> mapSeen;
-        for (const CDirEntry& e : oReader.Entries())
+        if (e.strName.empty() || e.strName[0] != '/') continue;
+        const auto it = mapSource.find(e.strName);
+        if (it == mapSource.end())
         {
-            if (e.strName.empty() || e.strName[0] != '/') continue;
-            const auto it = mapSource.find(e.strName);
-            if (it == mapSource.end())
-            {
-                arProblems.push_back("in the pack but not in the source: " + e.strName);
-                continue;
-            }
-            mapSeen[e.strName] = true;
-            if (e.IsDir()) continue;
-            if (e.cbLength != it->second->cbSize)
-                arProblems.push_back(e.strName + ": size " + std::to_string(e.cbLength) + " in the pack, " +
-                                     std::to_string(it->second->cbSize) + " in the source");
-            else
-                arFileSource[mapFile[e.strName]] = it->second;
+            arProblems.push_back("in the pack but not in the source: " + e.strName);
+            continue;
         }
-        for (const CSourceEntry& e : arSource)
-            if (!mapSeen.count(e.strName))
-                arProblems.push_back("in the source but not in the pack: " + e.strName);
+        mapSeen[e.strName] = true;
+        if (e.IsDir()) continue;
+        if (e.cbLength != it->second->cbSize)
+            arProblems.push_back(e.strName + ": size " + std::to_string(e.cbLength) + " in the pack, " +
+                                 std::to_string(it->second->cbSize) + " in the source");
+        else
+            arFileSource[mapFile[e.strName]] = it->second;
     }
+    for (const CSourceEntry& e : arSource)
+        if (!mapSeen.count(e.strName))
+            arProblems.push_back("in the source but not in the pack: " + e.strName);
+    return arFileSource;
+}
 
-    std::vector<long> arDigest(arFiles.size(), -1); // the file's digest, when its size matches
-    if (bDigests)
+// Each pack file's digest, where the digests have one of the same size (else -1); every file one side lacks
+// and every size that differs goes to arProblems.
+std::vector<long> MatchDigests(const std::vector<const CDirEntry*>& arFiles,
+                               const corvane::CPackDigests& digests, std::vector<std::string>& arProblems)
+{
+    std::vector<long> arDigest(arFiles.size(), -1);
+    std::vector<bool> arSeen(digests.Count(), false);
+    for (size_t i = 0; i < arFiles.size(); ++i)
     {
-        std::vector<bool> arSeen(digests.Count(), false);
-        for (size_t i = 0; i < arFiles.size(); ++i)
+        const CDirEntry& e = *arFiles[i];
+        const std::u16string str = IsValidUtf8(e.strName) ? DigestPath(e.strName) : std::u16string();
+        const long k = str.empty() ? -1 : digests.Find(str.data(), str.size());
+        if (k < 0)
         {
-            const CDirEntry& e = *arFiles[i];
-            const std::u16string str = IsValidUtf8(e.strName) ? DigestPath(e.strName) : std::u16string();
-            const long k = str.empty() ? -1 : digests.Find(str.data(), str.size());
-            if (k < 0)
-            {
-                arProblems.push_back("in the pack but not in the digests: " + e.strName);
-                continue;
-            }
-            arSeen[static_cast<size_t>(k)] = true;
-            const uint64_t cbWant = digests.Entry(static_cast<uint32_t>(k)).cbSize;
-            if (e.cbLength != cbWant)
-                arProblems.push_back(e.strName + ": size " + std::to_string(e.cbLength) + " in the pack, " +
-                                     std::to_string(cbWant) + " in the digests");
-            else
-                arDigest[i] = k;
+            arProblems.push_back("in the pack but not in the digests: " + e.strName);
+            continue;
         }
-        for (uint32_t k = 0; k < digests.Count(); ++k)
-            if (!arSeen[k])
-                arProblems.push_back("in the digests but not in the pack: " + PackName(digests.Entry(k)));
-        uint64_t ullPackHash = 0;
-        if (!HashRange(pathPack, input.range, ullPackHash))
-            return unreadable("cannot read " + input.strName, strPack, EPackStatus::PackFailed);
-        if (input.range.cbSize != digests.PackSize())
-            arProblems.push_back(input.strName + ": " + std::to_string(input.range.cbSize) +
-                                 " bytes, the digests say " + std::to_string(digests.PackSize()));
-        else if (ullPackHash != digests.PackHash())
-            arProblems.push_back(input.strName + ": its hash differs from the digests'");
+        arSeen[static_cast<size_t>(k)] = true;
+        const uint64_t cbWant = digests.Entry(static_cast<uint32_t>(k)).cbSize;
+        if (e.cbLength != cbWant)
+            arProblems.push_back(e.strName + ": size " + std::to_string(e.cbLength) + " in the pack, " +
+                                 std::to_string(cbWant) + " in the digests");
+        else
+            arDigest[i] = k;
     }
+    for (uint32_t k = 0; k < digests.Count(); ++k)
+        if (!arSeen[k])
+            arProblems.push_back("in the digests but not in the pack: " + PackName(digests.Entry(k)));
+    return arDigest;
+}
 
-    std::vector<corvane::CContentHash> arHashes(bDigests ? arFiles.size() : 0);
+// The pack's own size and hash against the digests'; false when its bytes cannot be read.
+bool MatchPackDigest(const fs::path& pathPack, const CPackRanges& input, const corvane::CPackDigests& digests,
+                     std::vector<std::string>& arProblems)
+{
+    uint64_t ullPackHash = 0;
+    if (!HashRange(pathPack, input.range, ullPackHash)) return false;
+    if (input.range.cbSize != digests.PackSize())
+        arProblems.push_back(input.strName + ": " + std::to_string(input.range.cbSize) +
+                             " bytes, the digests say " + std::to_string(digests.PackSize()));
+    else if (ullPackHash != digests.PackHash())
+        arProblems.push_back(input.strName + ": its hash differs from the digests'");
+    return true;
+}
+
+// Decodes every file and compares it with its source file and its digest, where it has those; false, with
+// where, when the pack is damaged.
+bool MatchContent(CItsfReader& reader, const std::vector<const CDirEntry*>& arFiles,
+                  const std::vector<const CSourceEntry*>& arFileSource, const std::vector<long>& arDigest,
+                  const corvane::CPackDigests& digests, std::vector<std::string>& arProblems,
+                  std::string& strError)
+{
+    std::vector<corvane::CContentHash> arHashes(digests.Count() ? arFiles.size() : 0);
     std::vector<bool> arDiffers(arFiles.size(), false);
     std::vector<uint8_t> arBuffer;
     std::unique_ptr<std::ifstream> pInput;
@@ -885,8 +977,7 @@ EPackStatus CheckPack(const CCheckInput& check, const fs::path& pathSource, CIts
         pInput->read(reinterpret_cast<char*>(arBuffer.data()), static_cast<std::streamsize>(n));
         arDiffers[i] = static_cast<size_t>(pInput->gcount()) != n || std::memcmp(arBuffer.data(), p, n) != 0;
     };
-    if (!DecodeFiles(oReader, arFiles, onBytes, strError))
-        return unreadable(input.strName + ": damaged: " + strError, strPack, EPackStatus::PackFailed);
+    if (!DecodeFiles(reader, arFiles, onBytes, strError)) return false;
     for (size_t i = 0; i < arFiles.size(); ++i)
     {
         if (arDiffers[i]) arProblems.push_back(arFiles[i]->strName + ": content differs from the source");
@@ -894,7 +985,47 @@ EPackStatus CheckPack(const CCheckInput& check, const fs::path& pathSource, CIts
             arHashes[i].Value() != digests.Entry(static_cast<uint32_t>(arDigest[i])).ullHash)
             arProblems.push_back(arFiles[i]->strName + ": content differs from its digest");
     }
+    return true;
+}
 
+// Opens the pack, reads the digests (FILE's, else the executable's), decodes every file and compares it with
+// the source folder and the digests when there are those: VerifyPack's work, and --list's with no folder.
+EPackStatus CheckPack(const CCheckInput& check, const fs::path& pathSource, CItsfReader& oReader,
+                      CPackRanges& input, std::vector<std::string>& arProblems, std::string& strSummary)
+{
+    const std::string strPack = check.pathPack.u8string();
+    auto unreadable = [&](const std::string& strWhy, const std::string& strWhat) {
+        arProblems.push_back(strWhy);
+        strSummary = "cannot read " + strWhat;
+        return EPackStatus::PackFailed;
+    };
+    std::string strError;
+    if (!OpenPack(check, oReader, input, strError)) return unreadable(strError, strPack);
+    CCheckDigests digests;
+    if (!ReadDigests(check, input, digests, strError)) return unreadable(strError, digests.strName);
+    std::vector<CSourceEntry> arSource;
+    if (!pathSource.empty() && !ScanTree(pathSource, arSource, arProblems))
+    {
+        strSummary = "cannot read " + pathSource.u8string();
+        return EPackStatus::SourceRefused;
+    }
+
+    const std::vector<const CDirEntry*> arFiles = UserFiles(oReader);
+    const std::vector<const CSourceEntry*> arFileSource =
+        pathSource.empty() ? std::vector<const CSourceEntry*>(arFiles.size(), nullptr)
+                           : MatchSource(oReader, arFiles, arSource, arProblems);
+    std::vector<long> arDigest(arFiles.size(), -1);
+    if (!digests.strName.empty())
+    {
+        arDigest = MatchDigests(arFiles, digests.digests, arProblems);
+        if (!MatchPackDigest(check.pathPack, input, digests.digests, arProblems))
+            return unreadable("cannot read " + input.strName, strPack);
+    }
+    if (!MatchContent(oReader, arFiles, arFileSource, arDigest, digests.digests, arProblems, strError))
+        return unreadable(input.strName + ": damaged: " + strError, strPack);
+
+    std::string strAgainst = pathSource.u8string();
+    if (!digests.strWhat.empty()) strAgainst += (strAgainst.empty() ? "" : " and ") + digests.strWhat;
     if (!arProblems.empty())
     {
         strSummary = strPack + " does not match " + strAgainst;
