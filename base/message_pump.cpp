@@ -1,8 +1,6 @@
 // Waiting on the launcher's one thread while its windows go on answering.
 #include "message_pump.h"
 
-#include "progress.h"
-
 namespace corvane
 {
 namespace
@@ -42,5 +40,21 @@ bool WaitPumpingMessages(HANDLE hObject, DWORD dwTimeoutMs)
         // After a request to quit, which stays for whoever runs a loop afterwards, no message is served.
         if (PumpWaitingMessages()) return WaitWithoutMessages(hObject, TimeLeft(dwStart, dwTimeoutMs));
     }
+}
+
+bool PumpWaitingMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    {
+        if (msg.message == WM_QUIT)
+        {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return true;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return false;
 }
 } // namespace corvane

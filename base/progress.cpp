@@ -2,6 +2,8 @@
 // unpacking has come passed to whoever shows it.
 #include "progress.h"
 
+#include "message_pump.h"
+
 namespace corvane
 {
 namespace
@@ -34,22 +36,6 @@ void ShowProgress(DWORD dwNow)
     g_progress.pfnShow(ullDone, g_progress.ullTotal);
 }
 } // namespace
-
-bool PumpWaitingMessages()
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-    {
-        if (msg.message == WM_QUIT)
-        {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return true;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return false;
-}
 
 void SetProgressSink(PfnShowProgress pfnShow)
 {

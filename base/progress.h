@@ -9,10 +9,6 @@
 
 namespace corvane
 {
-// Handles the messages waiting for the thread, so that its windows answer. A request to quit is not the
-// launcher's to act on: it is posted again for whoever runs a loop afterwards, and true is returned.
-bool PumpWaitingMessages();
-
 // Shows how far the unpacking has come: the bytes done of the total (never more). Null: nobody shows it.
 typedef void (*PfnShowProgress)(ULONGLONG ullDone, ULONGLONG ullTotal);
 void SetProgressSink(PfnShowProgress pfnShow);

@@ -3,6 +3,7 @@
 #include "splash_window.h"
 
 #include "base/error_report.h"
+#include "base/message_pump.h"
 #include "base/progress.h"
 #include "base/product.h"
 #include "splash_image.h"
