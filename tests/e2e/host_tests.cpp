@@ -1,6 +1,7 @@
 // Runtime hosting end to end: binding through the version-4 and version-2 interfaces, the framework
 // check, the application domain and the managed entry, against the simulated runtime; and against
 // Wine's own runtime shim, which has no runtime to give.
+#include "harness/fnv1a.h"
 #include "harness/wine_test_env.h"
 
 #include <gtest/gtest.h>
@@ -52,14 +53,6 @@ void ExpectOneErrorBox(const CHostRun& run, const std::wstring& text, DWORD exit
     EXPECT_EQ(run.result.boxes[0].ownerClass, TEST_SPLASH_CLASS);
     EXPECT_EQ(run.result.exitCode, exitCode);
     EXPECT_TRUE(ClrLogProblems(run.log).empty()) << ClrLogProblems(run.log).front();
-}
-
-uint64_t Fnv1a64(const std::string& data)
-{
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (unsigned char b : data)
-        h = (h ^ b) * 0x100000001b3ull;
-    return h;
 }
 
 void CollectTree(const std::wstring& root, const std::wstring& relative, std::vector<std::string>& lines)

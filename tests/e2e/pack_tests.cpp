@@ -1,6 +1,7 @@
 // The product pack as a user's machine meets it: the cache folder below TEMP, the pack file and the
 // extracted tree on first and later starts, and every failure that can be put in the launcher's way.
 #include "base/unique_any.h"
+#include "harness/fnv1a.h"
 #include "harness/wine_test_env.h"
 #include "base/product.h"
 #include "pack/content_cache.h"
@@ -147,12 +148,9 @@ CTree ExpectedFullCache()
 // The simulated runtime's line for a file below the application base: 64-bit FNV-1a of the content.
 std::string HashLine(const std::wstring& rel, const std::string& bytes)
 {
-    uint64_t hash = 0xcbf29ce484222325ULL;
-    for (unsigned char b : bytes)
-        hash = (hash ^ b) * 0x100000001b3ULL;
     char sz[64];
     snprintf(sz, sizeof(sz), " %llu %016llx", static_cast<unsigned long long>(bytes.size()),
-             static_cast<unsigned long long>(hash));
+             static_cast<unsigned long long>(Fnv1a64(bytes)));
     return "file " + Narrow(rel) + sz;
 }
 

@@ -2,6 +2,7 @@
 // Only the methods the launcher calls are modelled; any other slot ends the process with a FATAL line.
 #include "fakeclr_decl.h"
 #include "fakeclr_scenario.h"
+#include "../harness/fnv1a.h"
 
 #include <algorithm>
 #include <array>
@@ -450,11 +451,8 @@ void HashTree(const std::wstring& strBase)
             LogF("file %s unreadable error=%lu", file.first.c_str(), GetLastError());
             continue;
         }
-        unsigned long long ullHash = 0xcbf29ce484222325ULL;
-        for (unsigned char c : strData)
-            ullHash = (ullHash ^ c) * 0x100000001b3ULL;
         LogF("file %s %llu %016llx", file.first.c_str(), static_cast<unsigned long long>(strData.size()),
-             ullHash);
+             static_cast<unsigned long long>(Fnv1a64(strData)));
     }
 }
 

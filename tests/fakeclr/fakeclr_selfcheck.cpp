@@ -3,6 +3,7 @@
 // case runs in a child process, because the DLL reads its scenario once, when it loads.
 #include "fakeclr_decl.h"
 #include "fakeclr_scenario.h"
+#include "../harness/fnv1a.h"
 
 #include <comdef.h>
 
@@ -200,14 +201,11 @@ void WriteWholeFile(const std::wstring& strPath, const std::string& strData)
     CloseHandle(hFile);
 }
 
-// Worked out here on its own, to check the runtime's tree hash against.
-std::string Fnv1a64(const std::string& strData)
+// The tree line's hash of strData, worked out from the bytes the check wrote, to hold the runtime's to.
+std::string HexFnv1a64(const std::string& strData)
 {
-    unsigned long long ullHash = 0xcbf29ce484222325ULL;
-    for (unsigned char c : strData)
-        ullHash = (ullHash ^ c) * 0x100000001b3ULL;
     char sz[32];
-    snprintf(sz, sizeof(sz), "%016llx", ullHash);
+    snprintf(sz, sizeof(sz), "%016llx", static_cast<unsigned long long>(Fnv1a64(strData)));
     return sz;
 }
 
@@ -369,7 +367,7 @@ int RunParent(const std::wstring& strSelf, const std::wstring& strDll)
          0,
          {"app tree base=\"" + strBase + "\" files=1", "file " + strAssemblyName + ".dll " +
                                                            std::to_string(strAssembly.size()) + " " +
-                                                           Fnv1a64(strAssembly)}},
+                                                           HexFnv1a64(strAssembly)}},
         {"scenario-error", "bogus = 1\n", 0, {"scenario error line 1: unknown key (bogus)"}},
         {"unexpected-slot",
          "",

@@ -5,6 +5,7 @@
 // The launcher's own declarations: both builds that compile this file put the repository root on the path.
 #include "base/unique_any.h"
 #include "pack/itstorage.h"
+#include "tests/harness/fnv1a.h"
 
 #include <cstdint>
 #include <string>
@@ -90,7 +91,7 @@ void ReadStream(IStorage* pStg, const std::wstring& leaf, const std::wstring& pa
         if (!out.IsValid()) return Error(L"CreateFileW", path, HRESULT_FROM_WIN32(GetLastError()));
     }
     std::vector<BYTE> buf(64 * 1024);
-    uint64_t hash = 0xcbf29ce484222325ull, total = 0;
+    uint64_t hash = c_ullFnv1aBasis, total = 0;
     for (;;)
     {
         ULONG got = 0;
@@ -99,8 +100,7 @@ void ReadStream(IStorage* pStg, const std::wstring& leaf, const std::wstring& pa
         if (got == 0) break;
 #ifndef ITSS_WALK_BARE
         // make bench builds the walker bare: under CPU emulation the hash takes a fifth of the walk's time.
-        for (ULONG i = 0; i < got; ++i)
-            hash = (hash ^ buf[i]) * 0x100000001b3ull;
+        hash = Fnv1a64(buf.data(), got, hash);
 #endif
         total += got;
         DWORD written = 0;
