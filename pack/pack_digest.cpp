@@ -57,9 +57,11 @@ CContentHash::CContentHash() : m_acc{c_ullPrime1 + c_ullPrime2, c_ullPrime2, 0, 
 
 void CContentHash::Add(const void* pvData, size_t cbData)
 {
+    // An empty piece changes nothing (its pointer may be null), and must not drop a stripe begun before.
+    if (cbData == 0) return;
     const unsigned char* pb = static_cast<const unsigned char*>(pvData);
     m_cbTotal += cbData;
-    if (m_cbStripe > 0 && cbData > 0)
+    if (m_cbStripe > 0)
     {
         const size_t cbTake = cbData < 32 - m_cbStripe ? cbData : 32 - m_cbStripe;
         memcpy(m_stripe + m_cbStripe, pb, cbTake);
@@ -72,7 +74,7 @@ void CContentHash::Add(const void* pvData, size_t cbData)
     }
     for (; cbData >= 32; pb += 32, cbData -= 32)
         AddStripe(m_acc, pb);
-    if (cbData > 0) memcpy(m_stripe, pb, cbData); // pb may be null for an empty piece
+    memcpy(m_stripe, pb, cbData);
     m_cbStripe = cbData;
 }
 
