@@ -2,6 +2,7 @@
 #include "element_names.h"
 
 #include "name_rule.h"
+#include "sorted_search.h"
 
 #include <cstring>
 #include <cwchar>
@@ -37,26 +38,18 @@ bool CFolderNames::Add(const wchar_t* szName, _bstr_t& bsClashing)
     _bstr_t bsFolded(szName);
     for (UINT n = 0; n < cchName; ++n)
         bsFolded.GetBSTR()[n] = static_cast<wchar_t>(FoldCase(static_cast<char16_t>(szName[n])));
-    size_t nLow = 0;
-    size_t nHigh = m_cNames;
-    while (nLow < nHigh)
+    bool fFound = false;
+    const size_t nAt = FindSorted(
+        m_cNames, [&](size_t n) { return wcscmp(m_arNames[n].bsFolded, bsFolded); }, fFound);
+    if (fFound)
     {
-        const size_t nMiddle = nLow + (nHigh - nLow) / 2;
-        const int nOrder = wcscmp(m_arNames[nMiddle].bsFolded, bsFolded);
-        if (nOrder == 0)
-        {
-            bsClashing = m_arNames[nMiddle].bsName;
-            return false;
-        }
-        if (nOrder < 0)
-            nLow = nMiddle + 1;
-        else
-            nHigh = nMiddle;
+        bsClashing = m_arNames[nAt].bsName;
+        return false;
     }
     _bstr_t bsName(szName);
     if (m_cNames == m_cCapacity) Grow();
-    memmove(&m_arNames[nLow + 1], &m_arNames[nLow], (m_cNames - nLow) * sizeof(CEntry));
-    m_arNames[nLow] = CEntry{bsFolded.Detach(), bsName.Detach()};
+    memmove(&m_arNames[nAt + 1], &m_arNames[nAt], (m_cNames - nAt) * sizeof(CEntry));
+    m_arNames[nAt] = CEntry{bsFolded.Detach(), bsName.Detach()};
     ++m_cNames;
     return true;
 }

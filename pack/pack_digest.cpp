@@ -1,6 +1,8 @@
 // XXH64 over pieces of a stream, and the reading of a pack's digests.
 #include "pack_digest.h"
 
+#include "sorted_search.h"
+
 #include <cstring>
 #include <new>
 
@@ -117,18 +119,13 @@ uint64_t HashContent(const void* pvData, size_t cbData)
 
 namespace
 {
-unsigned PathUnit(const CFileDigest& digest, size_t n)
-{
-    return digest.pbPath[2 * n] | digest.pbPath[2 * n + 1] << 8;
-}
-
 // Paths as numbers, unit by unit, a prefix first: <0, 0 or >0.
 template <class TUnitOfB> int ComparePaths(const CFileDigest& a, size_t cchB, TUnitOfB unitOfB)
 {
     const size_t cch = a.cchPath < cchB ? a.cchPath : cchB;
     for (size_t n = 0; n < cch; ++n)
     {
-        const unsigned uA = PathUnit(a, n);
+        const unsigned uA = a.PathUnit(n);
         const unsigned uB = unitOfB(n);
         if (uA != uB) return uA < uB ? -1 : 1;
     }
@@ -137,7 +134,7 @@ template <class TUnitOfB> int ComparePaths(const CFileDigest& a, size_t cchB, TU
 
 int CompareDigestPaths(const CFileDigest& a, const CFileDigest& b)
 {
-    return ComparePaths(a, b.cchPath, [&b](size_t n) { return PathUnit(b, n); });
+    return ComparePaths(a, b.cchPath, [&b](size_t n) { return static_cast<unsigned>(b.PathUnit(n)); });
 }
 } // namespace
 
@@ -195,18 +192,10 @@ CFileDigest CPackDigests::Entry(uint32_t uEntry) const
 
 long CPackDigests::Find(const char16_t* pszPath, size_t cchPath) const
 {
-    uint32_t uLow = 0;
-    uint32_t uHigh = m_uCount;
-    while (uLow < uHigh)
-    {
-        const uint32_t uMiddle = uLow + (uHigh - uLow) / 2;
-        const int nOrder = ComparePath(Entry(uMiddle), pszPath, cchPath);
-        if (nOrder == 0) return static_cast<long>(uMiddle);
-        if (nOrder < 0)
-            uLow = uMiddle + 1;
-        else
-            uHigh = uMiddle;
-    }
-    return -1;
+    bool fFound = false;
+    const size_t nEntry = FindSorted(
+        m_uCount, [&](size_t n) { return ComparePath(Entry(static_cast<uint32_t>(n)), pszPath, cchPath); },
+        fFound);
+    return fFound ? static_cast<long>(nEntry) : -1;
 }
 } // namespace corvane

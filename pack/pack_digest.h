@@ -47,6 +47,12 @@ struct CFileDigest
     uint64_t ullHash = 0;
     const unsigned char* pbPath = nullptr;
     size_t cchPath = 0;
+
+    // The path's UTF-16 unit at n < cchPath, decoded from its little-endian bytes.
+    char16_t PathUnit(size_t n) const
+    {
+        return static_cast<char16_t>(pbPath[2 * n] | pbPath[2 * n + 1] << 8);
+    }
 };
 
 // Compares a digest's path with a path in UTF-16 units as numbers, unit by unit: <0, 0 or >0.

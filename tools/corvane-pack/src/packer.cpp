@@ -783,9 +783,8 @@ std::string PackName(const corvane::CFileDigest& digest)
     std::string str = "/";
     for (size_t n = 0; n < digest.cchPath; ++n)
     {
-        uint32_t cp = digest.pbPath[2 * n] | digest.pbPath[2 * n + 1] << 8;
-        const uint32_t uNext =
-            n + 1 < digest.cchPath ? digest.pbPath[2 * n + 2] | digest.pbPath[2 * n + 3] << 8 : 0;
+        uint32_t cp = digest.PathUnit(n);
+        const uint32_t uNext = n + 1 < digest.cchPath ? digest.PathUnit(n + 1) : 0;
         if (cp >= 0xD800 && cp < 0xDC00 && uNext >= 0xDC00 && uNext < 0xE000)
         {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (uNext - 0xDC00);

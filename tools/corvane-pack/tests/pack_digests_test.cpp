@@ -39,7 +39,7 @@ std::u16string PathOf(const corvane::CFileDigest& entry)
 {
     std::u16string str;
     for (size_t n = 0; n < entry.cchPath; ++n)
-        str += static_cast<char16_t>(entry.pbPath[2 * n] | entry.pbPath[2 * n + 1] << 8);
+        str += entry.PathUnit(n);
     return str;
 }
 } // namespace
