@@ -32,8 +32,9 @@ launcher: deps
 	    -DCORVANE_PACK_TOOL=$(BUILD)/host/corvane-pack -DCORVANE_TESTS=ON >/dev/null
 	cmake --build $(BUILD)/win32 -j $(JOBS) --target Corvane
 
-# CONTENT=folder (with MAKER, PRODUCT, VERSION, ENTRY_ASSEMBLY, ENTRY_TYPE, ENTRY_METHOD as needed): a
-# launcher built around that application instead of the demo.
+# CONTENT=folder (with MAKER, PRODUCT, VERSION, ENTRY_ASSEMBLY, ENTRY_TYPE, ENTRY_METHOD and any other
+# CORVANE_* build variable as needed, such as CORVANE_COPYRIGHT=...): a launcher built around that
+# application instead of the demo. Variables given to make reach the script through the environment.
 run: build
 	@if [ -n "$(CONTENT)" ]; then \
 	    CONTENT="$(CONTENT)" MAKER="$(MAKER)" PRODUCT="$(PRODUCT)" VERSION="$(VERSION)" \

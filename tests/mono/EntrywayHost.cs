@@ -1,8 +1,10 @@
 // Does on a real runtime (Mono) what the launcher does through the hosting interfaces, on a tree that the
 // launcher unpacked: a domain "Entryway" over the tree, named for the product; the core assembly loaded by
 // name; the entry type looked up with throw-on-error; the entry method invoked with the flags 0x118, no
-// binder, no target and (product, (ulong)0). Then it checks the result and where the demo's second
-// assembly came from. Usage: EntrywayHost FOLDER PRODUCT ASSEMBLY TYPE METHOD SECOND-ASSEMBLY
+// binder, no target and (product, (ulong)0). Then it reports the entry's result with the exit code the
+// launcher gives for it, and checks where the core assembly and the demo's second assembly came from.
+// Usage: EntrywayHost FOLDER PRODUCT ASSEMBLY TYPE METHOD [SECOND-ASSEMBLY]
+// Exit code: 0 the entry ran and every check passed, 1 a check failed, 2 usage, 3 the entry could not run.
 using System;
 using System.IO;
 using System.Reflection;
@@ -38,20 +40,30 @@ static class EntrywayHost
             return 2;
         }
         string folder = Path.GetFullPath(args[0]), product = args[1];
-        AppDomainSetup setup = new AppDomainSetup();
-        setup.ApplicationBase = folder;
-        setup.ApplicationName = product;
-        AppDomain domain = AppDomain.CreateDomain("Entryway", null, setup);
-        EntrywayCall call = (EntrywayCall)domain.CreateInstanceFromAndUnwrap(
-            typeof(EntrywayCall).Assembly.Location, typeof(EntrywayCall).FullName);
-
-        int result = call.Invoke(args[2], args[3], args[4], product);
+        EntrywayCall call;
+        int result;
+        try
+        {
+            AppDomainSetup setup = new AppDomainSetup();
+            setup.ApplicationBase = folder;
+            setup.ApplicationName = product;
+            AppDomain domain = AppDomain.CreateDomain("Entryway", null, setup);
+            call = (EntrywayCall)domain.CreateInstanceFromAndUnwrap(
+                typeof(EntrywayCall).Assembly.Location, typeof(EntrywayCall).FullName);
+            result = call.Invoke(args[2], args[3], args[4], product);
+        }
+        catch (Exception e)
+        {
+            Console.WriteLine("The entry could not run: " + e);
+            return 3;
+        }
+        // The launcher ends with a negative result as it is and with 0 for any other.
+        Console.WriteLine("{0} returned {1}: the launcher ends with exit code 0x{2:X8}", args[4], result,
+                          result < 0 ? result : 0);
         string core = call.LocationOf(args[2]);
-        Console.WriteLine("{0} returned {1}", args[4], result);
         Console.WriteLine("{0} loaded from {1}", args[2], core ?? "nowhere");
 
         int failures = 0;
-        failures += Expect(result == 0, "the entry returns 0");
         failures += Expect(core == Path.Combine(folder, args[2] + ".dll"), "the core assembly is the tree's");
         // An assembly the application resolves itself from a subfolder (the demo's bin\), when one is named.
         if (args.Length == 6)
