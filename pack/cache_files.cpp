@@ -122,4 +122,24 @@ EItemKind GetItemKind(const wchar_t* szPath)
     if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return EItemKind::Link;
     return dwAttributes & FILE_ATTRIBUTE_DIRECTORY ? EItemKind::Folder : EItemKind::File;
 }
+
+bool IsFileOfSize(const _bstr_t& bsPath, ULARGE_INTEGER size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attrs = {};
+    return GetFileAttributesExW(bsPath, GetFileExInfoStandard, &attrs) &&
+           attrs.nFileSizeHigh == size.HighPart && attrs.nFileSizeLow == size.LowPart;
+}
+
+HRESULT WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData)
+{
+    DWORD dwWritten = 0;
+    if (!WriteFile(hFile, pvData, cbData, &dwWritten, nullptr))
+    {
+        // A failed write with no code left behind has still failed.
+        const DWORD dwError = GetLastError();
+        return HRESULT_FROM_WIN32(dwError ? dwError : ERROR_WRITE_FAULT);
+    }
+    // A disk file only comes up short when the volume has no room left.
+    return dwWritten == cbData ? S_OK : HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+}
 } // namespace corvane

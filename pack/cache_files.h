@@ -52,4 +52,11 @@ enum class EItemKind
     Link,
 };
 EItemKind GetItemKind(const wchar_t* szPath);
+
+// True when the file (or folder) exists with exactly this size; nothing else is compared.
+bool IsFileOfSize(const _bstr_t& bsPath, ULARGE_INTEGER size);
+
+// Writes a whole buffer to an open file: S_OK, or the Win32 failure as an HRESULT (ERROR_DISK_FULL for a
+// write that came up short). Nothing is reported: the caller names the file.
+HRESULT WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData);
 } // namespace corvane

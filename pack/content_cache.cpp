@@ -6,8 +6,8 @@
 #include "base/product.h"
 #include "base/system_library.h"
 #include "cache_files.h"
+#include "cache_stamp.h"
 
-#include <cstring>
 #include <cwchar>
 
 namespace corvane
@@ -20,11 +20,6 @@ HRESULT ReportFolderFailure(int nResult, const _bstr_t& bsFolder, const wchar_t*
     // it), and the step ends with it as a failing HRESULT.
     ReportHresult(nResult, IErrorInfoPtr(), szSentenceStart + Quoted(bsFolder) + L".");
     return HRESULT_FROM_WIN32(nResult);
-}
-
-_bstr_t CacheStampPath(const _bstr_t& bsFolder)
-{
-    return bsFolder + L".stamp";
 }
 } // namespace
 
@@ -47,7 +42,7 @@ HRESULT GetProductContentCacheFolder(_bstr_t& bsFolder)
     const wchar_t c_szSentenceStart[] = L"Could not create the product content cache folder at ";
     // Its own files must fit too: the folder is not made when the pack file could not be written in it.
     if (!PathFits(bsFolder.length() + 1 + wcslen(c_szPackFileName), false) ||
-        !PathFits(CacheStampPath(bsFolder).length(), false))
+        !PathFits(GetCacheStampPath(bsFolder).length(), false))
         return ReportFolderFailure(ERROR_FILENAME_EXCED_RANGE, bsFolder, c_szSentenceStart);
     return CreateCacheFolder(bsFolder, c_szSentenceStart);
 }
@@ -74,54 +69,4 @@ HRESULT CreateCacheFolder(const _bstr_t& bsFolder, const wchar_t* szSentenceStar
     return ReportFolderFailure(nResult, bsFolder, szSentenceStart);
 }
 
-bool IsFileUpToDate(const _bstr_t& bsPath, ULARGE_INTEGER size)
-{
-    WIN32_FILE_ATTRIBUTE_DATA attrs = {};
-    return GetFileAttributesExW(bsPath, GetFileExInfoStandard, &attrs) &&
-           attrs.nFileSizeHigh == size.HighPart && attrs.nFileSizeLow == size.LowPart;
-}
-
-bool IsCacheStampOf(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp)
-{
-    const CUniqueHFile hFile(CreateFileW(CacheStampPath(bsFolder), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    BYTE buffer[64];
-    DWORD cbRead = 0;
-    // One byte more than the stamp is asked for, so that a longer file never matches.
-    return hFile.IsValid() && cbStamp < sizeof(buffer) &&
-           ReadFile(hFile.Get(), buffer, cbStamp + 1, &cbRead, nullptr) && cbRead == cbStamp &&
-           memcmp(buffer, pbStamp, cbStamp) == 0;
-}
-
-void WriteCacheStamp(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp)
-{
-    // A short write leaves a stamp of another length, which never matches.
-    CUniqueHFile hFile;
-    DWORD dwWritten = 0;
-    if (OpenCacheFileForWriting(CacheStampPath(bsFolder), hFile) == ERROR_SUCCESS)
-        WriteFile(hFile.Get(), pbStamp, cbStamp, &dwWritten, nullptr);
-}
-
-HRESULT RemoveCacheStamp(const _bstr_t& bsFolder)
-{
-    const _bstr_t bsStamp = CacheStampPath(bsFolder);
-    const HRESULT hr = RemoveCacheItem(bsStamp);
-    if (SUCCEEDED(hr)) return S_OK;
-    if (IsHeldFileError(HRESULT_CODE(hr))) return ReportHeldFile(HRESULT_CODE(hr), bsStamp);
-    return ReportWin32Error(HRESULT_CODE(hr), L"Could not remove the product content cache stamp " +
-                                                  Quoted(bsStamp) + L", which must go before files change.");
-}
-
-HRESULT WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData)
-{
-    DWORD dwWritten = 0;
-    if (!WriteFile(hFile, pvData, cbData, &dwWritten, nullptr))
-    {
-        // A failed write with no code left behind has still failed.
-        const DWORD dwError = GetLastError();
-        return HRESULT_FROM_WIN32(dwError ? dwError : ERROR_WRITE_FAULT);
-    }
-    // A disk file only comes up short when the volume has no room left.
-    return dwWritten == cbData ? S_OK : HRESULT_FROM_WIN32(ERROR_DISK_FULL);
-}
 } // namespace corvane

@@ -1,8 +1,7 @@
-// The content cache: where the product pack is unpacked, and the file helpers its writers share.
+// The content cache folder: where the product pack is unpacked, and the folders made in it.
 #pragma once
 
 #include "base/com_support.h"
-#include "base/unique_any.h"
 
 namespace corvane
 {
@@ -25,21 +24,4 @@ HRESULT GetProductContentCacheFolder(_bstr_t& bsFolder);
 // for a folder, or success without an item there afterwards is reported with szSentenceStart, the quoted
 // path and a full stop.
 HRESULT CreateCacheFolder(const _bstr_t& bsFolder, const wchar_t* szSentenceStart);
-
-// True when the file (or folder) exists with exactly this size; nothing else is compared.
-bool IsFileUpToDate(const _bstr_t& bsPath, ULARGE_INTEGER size);
-
-// The stamp beside the cache folder names the digests of the pack that the folder was last filled from,
-// whole: a start that finds it matching and every file of the right size has nothing to unpack.
-bool IsCacheStampOf(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp);
-// Written once the whole tree is in place; a stamp that cannot be written only costs the next start a
-// full check.
-void WriteCacheStamp(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp);
-// Removed before any file of the folder changes, so that no stamp ever vouches for a half-filled folder:
-// S_OK, or the failure, reported (the start must then change nothing).
-HRESULT RemoveCacheStamp(const _bstr_t& bsFolder);
-
-// Writes a whole buffer to an open file: S_OK, or the Win32 failure as an HRESULT (ERROR_DISK_FULL for a
-// write that came up short). Nothing is reported: the caller names the file.
-HRESULT WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData);
 } // namespace corvane

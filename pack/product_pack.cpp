@@ -76,7 +76,7 @@ bool FileHoldsBytes(const _bstr_t& bsPath, const BYTE* pbBytes, DWORD cbBytes)
 {
     ULARGE_INTEGER size = {};
     size.LowPart = cbBytes;
-    if (!IsFileUpToDate(bsPath, size)) return false;
+    if (!IsFileOfSize(bsPath, size)) return false;
     const CUniqueHFile hFile(CreateFileW(bsPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!hFile.IsValid()) return false;

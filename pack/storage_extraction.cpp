@@ -7,6 +7,7 @@
 #include "base/trace.h"
 #include "base/unique_any.h"
 #include "cache_files.h"
+#include "cache_stamp.h"
 #include "content_cache.h"
 #include "content_cache_lock.h"
 #include "element_names.h"
@@ -44,7 +45,7 @@ _bstr_t GetDigestPath(const CFileDigest& digest)
     BSTR bsPath = SysAllocStringLen(nullptr, static_cast<UINT>(digest.cchPath));
     if (!bsPath) throw std::bad_alloc(); // told in the one box every lack of memory gets
     for (size_t n = 0; n < digest.cchPath; ++n)
-        bsPath[n] = static_cast<wchar_t>(digest.pbPath[2 * n] | digest.pbPath[2 * n + 1] << 8);
+        bsPath[n] = static_cast<wchar_t>(digest.PathUnit(n));
     return _bstr_t(bsPath, false);
 }
 
@@ -86,11 +87,11 @@ bool FileMatchesDigest(const _bstr_t& bsPath, const CFileDigest& digest)
     }
 }
 
-// The size rule, and with digests the bytes: a refresh runs because something in the folder changed, so
-// from then on no file of the right size is taken on trust (another pack's, a zeroed one).
-bool IsStreamFileUpToDate(const _bstr_t& bsFileOnDisk, ULARGE_INTEGER size, const CFileDigest& digest)
+// The stream's size, and with digests its bytes: a refresh runs because something in the folder changed,
+// so from then on no file of the right size is taken on trust (another pack's, a zeroed one).
+bool FileHoldsStream(const _bstr_t& bsFileOnDisk, ULARGE_INTEGER size, const CFileDigest& digest)
 {
-    if (!IsFileUpToDate(bsFileOnDisk, size)) return false;
+    if (!IsFileOfSize(bsFileOnDisk, size)) return false;
     // Any item of size 0 holds what an empty stream does (a folder in its place included).
     if (!digest.pbPath || size.QuadPart == 0) return true;
     return FileMatchesDigest(bsFileOnDisk, digest);
@@ -119,7 +120,7 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
     // A link is never taken for the file, nor a folder but in place of an empty one (its size, 0, matches).
     const EItemKind kind = GetItemKind(bsFileOnDisk);
     const bool fWrongKind = kind == EItemKind::Link || (kind == EItemKind::Folder && size.QuadPart != 0);
-    if (!fWrongKind && IsStreamFileUpToDate(bsFileOnDisk, size, digest))
+    if (!fWrongKind && FileHoldsStream(bsFileOnDisk, size, digest))
     {
         StepProgress(size.QuadPart);
         return S_OK;
@@ -255,19 +256,20 @@ HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder, CExtra
     }
 }
 
-// The warm start: the folder was filled from this very pack, and every file is there at its size. Neither
-// the pack nor any file is read.
-bool IsContentUpToDate(const CProductPack& pack, const _bstr_t& bsFolder, bool fStamped)
+// The warm start: the stamp says the folder was filled from this very pack, and every file is there at its
+// size. Neither the pack nor any file is read.
+bool IsCacheWarm(const CProductPack& pack, const _bstr_t& bsFolder)
 {
-    if (!fStamped) return false;
+    if (!pack.fHasDigests || !IsCacheStampOf(bsFolder, pack.digests.Identity(), c_cbDigestIdentity))
+        return false;
     ULARGE_INTEGER size = {};
     size.LowPart = pack.cbPack;
-    if (!IsFileUpToDate(bsFolder + L"\\" + c_szPackFileName, size)) return false;
+    if (!IsFileOfSize(bsFolder + L"\\" + c_szPackFileName, size)) return false;
     for (uint32_t u = 0; u < pack.digests.Count(); ++u)
     {
         const CFileDigest digest = pack.digests.Entry(u);
         size.QuadPart = digest.cbSize;
-        if (!IsFileUpToDate(bsFolder + L"\\" + GetDigestPath(digest), size)) return false;
+        if (!IsFileOfSize(bsFolder + L"\\" + GetDigestPath(digest), size)) return false;
         StepProgress(0);
     }
     return true;
@@ -352,14 +354,12 @@ HRESULT PrepareProductContent(_bstr_t& bsContentFolder)
     CProductPack pack;
     hr = LoadProductPack(pack);
     if (hr != S_OK) return hr;
-    const bool fStamped =
-        pack.fHasDigests && IsCacheStampOf(bsFolder, pack.digests.Identity(), c_cbDigestIdentity);
-    const bool fUpToDate = IsContentUpToDate(pack, bsFolder, fStamped);
+    const bool fWarm = IsCacheWarm(pack, bsFolder);
     const bool fInUse = IsContentFolderInUse(bsFolder);
     Trace(L"pack of %lu bytes, %ls; cache %ls%ls", static_cast<unsigned long>(pack.cbPack),
-          pack.fHasDigests ? L"with digests" : L"without digests",
-          fUpToDate ? L"up to date" : L"to be filled", fInUse ? L", in use by a running copy" : L"");
-    if (!fUpToDate) RETURN_IF_FAILED(RefreshContent(pack, bsFolder, fInUse));
+          pack.fHasDigests ? L"with digests" : L"without digests", fWarm ? L"up to date" : L"to be filled",
+          fInUse ? L", in use by a running copy" : L"");
+    if (!fWarm) RETURN_IF_FAILED(RefreshContent(pack, bsFolder, fInUse));
     // Marked while the lock is held, so that no start or cleanup after this one misses the mark.
     MarkContentFolderInUse(bsFolder);
     bsContentFolder = bsFolder;

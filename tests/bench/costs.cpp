@@ -4,6 +4,7 @@
 // Usage: corvane-bench-costs PACK TREE OUT. Prints "T check=MS write=MS hashes=MS folders=MS".
 #include "base/com_support.h"
 #include "base/unique_any.h"
+#include "pack/cache_files.h"
 #include "pack/content_cache.h"
 #include "pack/pack_digest.h"
 
