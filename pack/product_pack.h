@@ -2,6 +2,7 @@
 // written to the cache folder and opened as a storage.
 #pragma once
 
+#include "base/error_report.h"
 #include "pack/itstorage.h"
 #include "pack_digest.h"
 
@@ -15,6 +16,21 @@ struct CProductPack
     DWORD cbPack = 0;
     bool fHasDigests = false;
     CPackDigests digests;
+};
+
+// A storage, stream or enumerator of the opened pack, let go of before any error box: while any of them is
+// held the pack file stays open (a sub-storage holds a file handle of its own), and another start could
+// not write it for as long as the box stays up.
+template <class TComPtr> class CPackObject : private CReleasedBeforeErrorBox
+{
+public:
+    CPackObject() = default;
+    TComPtr& Ptr() { return m_o; }
+
+private:
+    void ReleaseBeforeErrorBox() override { m_o = TComPtr(); }
+
+    TComPtr m_o;
 };
 
 // Both resources read in place: S_OK; S_FALSE when the executable carries no pack (nothing reported);

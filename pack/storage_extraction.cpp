@@ -25,6 +25,12 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "paths are compared as UTF-16
 // What the walk knows of the whole extraction.
 struct CExtraction
 {
+    CExtraction(const CProductPack& pack, const _bstr_t& bsCacheFolder, bool fFolderInUse)
+        : pPack(&pack), bsFolder(bsCacheFolder), cchFolder(bsCacheFolder.length()), fInUse(fFolderInUse),
+          arMet(new bool[pack.digests.Count() + 1]())
+    {
+    }
+
     const CProductPack* pPack = nullptr;
     _bstr_t bsFolder; // the cache folder; a file's path from the root follows its "\"
     size_t cchFolder = 0;
@@ -109,8 +115,8 @@ HRESULT ReplaceItem(const _bstr_t& bsPath, const CExtraction& extraction)
     return S_OK;
 }
 
-HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t& bsFolder,
-                      IStoragePtr oStorage, CExtraction& extraction)
+HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t& bsFolder, IStorage* pStorage,
+                      CExtraction& extraction)
 {
     const _bstr_t bsFileOnDisk = bsFolder + L"\\" + bsName;
     if (!PathFits(bsFileOnDisk.length(), false))
@@ -127,10 +133,10 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
     }
     if (fWrongKind || extraction.fInUse) RETURN_IF_FAILED(ReplaceItem(bsFileOnDisk, extraction));
 
-    IStreamPtr oStream;
-    HRESULT hr = oStorage->OpenStream(bsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &oStream);
+    CPackObject<IStreamPtr> oStream;
+    HRESULT hr = pStorage->OpenStream(bsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &oStream.Ptr());
     if (FAILED(hr))
-        return ReportHresult(hr, GetErrorInfoSource(oStorage),
+        return ReportHresult(hr, GetErrorInfoSource(pStorage),
                              L"Could not open product content stream " + Quoted(bsName) + L" for reading.");
     Trace(L"writing %ls", static_cast<const wchar_t*>(bsFileOnDisk));
     CUniqueHFile hFile;
@@ -150,7 +156,7 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
     for (;;)
     {
         ULONG ulRead = 0;
-        hr = oStream->Read(buffer, sizeof(buffer), &ulRead);
+        hr = oStream.Ptr()->Read(buffer, sizeof(buffer), &ulRead);
         // A damaged or cut pack ends its streams early, or runs on into the next, without an error.
         if (SUCCEEDED(hr) &&
             ((ulRead == 0 && ullCopied != size.QuadPart) || ulRead > size.QuadPart - ullCopied))
@@ -160,7 +166,7 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
             discard();
             return ReportHresult(hr,
                                  hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) ? IErrorInfoPtr()
-                                                                            : GetErrorInfoSource(oStorage),
+                                                                            : GetErrorInfoSource(pStorage),
                                  L"Error reading content stream " + Quoted(bsName) + L".");
         }
         if (ulRead == 0) break;
@@ -181,9 +187,9 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
                                                     L" did not unpack to the bytes that were packed.");
 }
 
-HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder, CExtraction& extraction);
+HRESULT ExtractStorageTree(IStorage* pStorage, const _bstr_t& bsFolder, CExtraction& extraction);
 
-HRESULT ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStoragePtr oStorage,
+HRESULT ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStorage* pStorage,
                           CExtraction& extraction)
 {
     const _bstr_t bsSubfolder = bsFolder + L"\\" + bsName;
@@ -193,20 +199,20 @@ HRESULT ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStora
         RETURN_IF_FAILED(ReplaceItem(bsSubfolder, extraction));
     RETURN_IF_FAILED(
         CreateCacheFolder(bsSubfolder, L"Could not create the product content cache subfolder at "));
-    IStoragePtr oSubStorage;
-    const HRESULT hr =
-        oStorage->OpenStorage(bsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, &oSubStorage);
+    CPackObject<IStoragePtr> oSubStorage;
+    const HRESULT hr = pStorage->OpenStorage(bsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                             &oSubStorage.Ptr());
     if (FAILED(hr))
         return ReportHresult(
             hr, IErrorInfoPtr(),
             L"Could not open the structured storage over the product content cache subfolder " +
                 Quoted(bsName) + L".");
-    return ExtractStorageTree(oSubStorage, bsSubfolder, extraction);
+    return ExtractStorageTree(oSubStorage.Ptr(), bsSubfolder, extraction);
 }
 
 // One element of the storage: a sub-storage becomes a folder, a stream a file, anything else is passed over.
 HRESULT ExtractElement(DWORD dwType, ULARGE_INTEGER size, const _bstr_t& bsReportedName,
-                       const _bstr_t& bsFolder, IStoragePtr oStorage, CFolderNames& names,
+                       const _bstr_t& bsFolder, IStorage* pStorage, CFolderNames& names,
                        CExtraction& extraction)
 {
     if (dwType != STGTY_STORAGE && dwType != STGTY_STREAM) return S_OK;
@@ -227,32 +233,32 @@ HRESULT ExtractElement(DWORD dwType, ULARGE_INTEGER size, const _bstr_t& bsRepor
                                                         L": its name differs only in case from " +
                                                         Quoted(bsClashing) +
                                                         L", another element of its folder.");
-    return dwType == STGTY_STORAGE ? ExtractSubStorage(bsName, bsFolder, oStorage, extraction)
-                                   : ExtractStream(bsName, size, bsFolder, oStorage, extraction);
+    return dwType == STGTY_STORAGE ? ExtractSubStorage(bsName, bsFolder, pStorage, extraction)
+                                   : ExtractStream(bsName, size, bsFolder, pStorage, extraction);
 }
 
-HRESULT ExtractStorageTree(IStoragePtr oStorage, const _bstr_t& bsFolder, CExtraction& extraction)
+HRESULT ExtractStorageTree(IStorage* pStorage, const _bstr_t& bsFolder, CExtraction& extraction)
 {
-    IEnumSTATSTGPtr oEnum;
-    HRESULT hr = oStorage->EnumElements(0, nullptr, 0, &oEnum);
+    CPackObject<IEnumSTATSTGPtr> oEnum;
+    HRESULT hr = pStorage->EnumElements(0, nullptr, 0, &oEnum.Ptr());
     if (FAILED(hr))
-        return ReportHresult(hr, GetErrorInfoSource(oStorage),
+        return ReportHresult(hr, GetErrorInfoSource(pStorage),
                              L"Could not start enumeration of the storage contents.");
     CFolderNames names;
     for (;;)
     {
         STATSTG stat = {};
         ULONG uFetched = 0;
-        hr = oEnum->Next(1, &stat, &uFetched);
+        hr = oEnum.Ptr()->Next(1, &stat, &uFetched);
         if (FAILED(hr))
-            return ReportHresult(hr, GetErrorInfoSource(oStorage),
+            return ReportHresult(hr, GetErrorInfoSource(pStorage),
                                  L"Could not enumerate the storage contents.");
         if (uFetched == 0) return S_OK;
 
         const _bstr_t bsReportedName(stat.pwcsName ? stat.pwcsName : L"");
         CoTaskMemFree(stat.pwcsName);
         RETURN_IF_FAILED(
-            ExtractElement(stat.type, stat.cbSize, bsReportedName, bsFolder, oStorage, names, extraction));
+            ExtractElement(stat.type, stat.cbSize, bsReportedName, bsFolder, pStorage, names, extraction));
     }
 }
 
@@ -315,6 +321,16 @@ ULONGLONG GetBytesToWrite(const CProductPack& pack)
     return ullTotal;
 }
 
+// The walk over the whole pack, opened for it alone: no reference to the pack remains once it returns,
+// since the runtime loads from the folder next.
+HRESULT ExtractPack(CExtraction& extraction)
+{
+    CPackObject<IStoragePtr> oStorage;
+    RETURN_IF_FAILED(
+        OpenProductPack(*extraction.pPack, extraction.bsFolder, extraction.fInUse, oStorage.Ptr()));
+    return ExtractStorageTree(oStorage.Ptr(), extraction.bsFolder, extraction);
+}
+
 // Writes what the folder lacks or holds otherwise than the pack: the pack and the paths checked first,
 // the stamp gone while files change and written again once the whole tree is in place. In a folder that a
 // running copy uses, nothing changes: the tree must prove whole and right as it is, or a box says so.
@@ -324,22 +340,19 @@ HRESULT RefreshContent(const CProductPack& pack, const _bstr_t& bsFolder, bool f
     RETURN_IF_FAILED(CheckProductPack(pack));
     RETURN_IF_FAILED(CheckContentPaths(pack, bsFolder));
     RETURN_IF_FAILED(RemoveCacheStamp(bsFolder));
-
-    CExtraction extraction;
-    extraction.pPack = &pack;
-    extraction.bsFolder = bsFolder;
-    extraction.cchFolder = bsFolder.length();
-    extraction.fInUse = fInUse;
-    extraction.arMet.reset(new bool[pack.digests.Count() + 1]());
-    IStoragePtr oStorage;
-    RETURN_IF_FAILED(OpenProductPack(pack, bsFolder, fInUse, oStorage));
-    const HRESULT hr = ExtractStorageTree(oStorage, bsFolder, extraction);
-    oStorage.Release(); // no reference to the pack may remain while the runtime loads from the folder
-    RETURN_IF_FAILED(hr);
+    CExtraction extraction(pack, bsFolder, fInUse);
+    RETURN_IF_FAILED(ExtractPack(extraction));
     RETURN_IF_FAILED(CheckExtractionWhole(extraction));
     EndProgress();
     if (pack.fHasDigests) WriteCacheStamp(bsFolder, pack.digests.Identity(), c_cbDigestIdentity);
     return S_OK;
+}
+
+void TraceCacheState(const CProductPack& pack, bool fWarm, bool fInUse)
+{
+    Trace(L"pack of %lu bytes, %ls; cache %ls%ls", static_cast<unsigned long>(pack.cbPack),
+          pack.fHasDigests ? L"with digests" : L"without digests", fWarm ? L"up to date" : L"to be filled",
+          fInUse ? L", in use by a running copy" : L"");
 }
 } // namespace
 
@@ -356,9 +369,7 @@ HRESULT PrepareProductContent(_bstr_t& bsContentFolder)
     if (hr != S_OK) return hr;
     const bool fWarm = IsCacheWarm(pack, bsFolder);
     const bool fInUse = IsContentFolderInUse(bsFolder);
-    Trace(L"pack of %lu bytes, %ls; cache %ls%ls", static_cast<unsigned long>(pack.cbPack),
-          pack.fHasDigests ? L"with digests" : L"without digests", fWarm ? L"up to date" : L"to be filled",
-          fInUse ? L", in use by a running copy" : L"");
+    TraceCacheState(pack, fWarm, fInUse);
     if (!fWarm) RETURN_IF_FAILED(RefreshContent(pack, bsFolder, fInUse));
     // Marked while the lock is held, so that no start or cleanup after this one misses the mark.
     MarkContentFolderInUse(bsFolder);

@@ -565,6 +565,27 @@ TEST_F(PackFailures, ShortStreamsOfADamagedPackStopTheStart)
     }
 }
 
+// A start that fails inside the pack lets go of the pack file before its box: another start meanwhile can
+// write the file again (with the launcher's own sharing) instead of failing on it.
+TEST_F(PackFailures, ThePackFileIsFreeWhileAFailedWalksBoxIsUp)
+{
+    CLauncherStart start;
+    start.exePath = PackExe(L"damaged-cut50");
+    start.tempFolder = m_temp;
+    start.clrLog = Log();
+    DWORD dwOpenError = ERROR_SUCCESS;
+    start.onBox = [&](const CWindowSnapshot&, HANDLE) {
+        const CUniqueHFile hFile(CreateFileW((m_cache + L"\\ProductContent.chm").c_str(), GENERIC_WRITE,
+                                             FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                             nullptr));
+        dwOpenError = hFile.IsValid() ? ERROR_SUCCESS : GetLastError();
+    };
+    const CLaunchResult result = start.Run();
+    ASSERT_EQ(result.boxes.size(), 1u) << Narrow(result.transcript);
+    EXPECT_EQ(result.exitCode, static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)));
+    EXPECT_EQ(dwOpenError, static_cast<DWORD>(ERROR_SUCCESS));
+}
+
 // Nothing starts from beside the executable after a failure: a Downloads folder can hold anything that
 // is named like the core assembly, and the default domain would load it from there.
 TEST_F(PackFailures, AnAssemblyBesideTheExecutableIsNeverLoadedAfterAFailure)
