@@ -6,33 +6,11 @@ Usage: make_many_files.py --out DIR --assembly NAME --entry-type TYPE [--files N
 import argparse
 import os
 import shutil
+import sys
 
-
-def noise(seed, size):
-    """Bytes from a fixed linear congruential generator: incompressible enough, never random."""
-    out = bytearray()
-    state = seed & 0xFFFFFFFF
-    while len(out) < size:
-        state = (state * 1103515245 + 12345) & 0xFFFFFFFF
-        out.append((state >> 16) & 0xFF)
-    return bytes(out)
-
-
-def text(seed, size):
-    words = [b"corvane", b"pack", b"stream", b"storage", b"folder", b"cache", b"\r\n", b"resource", b"%d" % seed]
-    out = bytearray()
-    state = seed
-    while len(out) < size:
-        state = (state * 69069 + 1) & 0xFFFFFFFF
-        out += words[(state >> 24) % len(words)] + b" "
-    return bytes(out[:size])
-
-
-def write(root, rel, data):
-    path = os.path.join(root, *rel.split("/"))
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
+# The test packs' generators of text, noise and files: the same bytes on every run.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "packs"))
+from make_trees import noise, text, write  # noqa: E402
 
 
 def main():

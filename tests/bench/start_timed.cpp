@@ -72,16 +72,13 @@ DWORD WaitWatching(HANDLE hProcess, DWORD dwProcessId, const wchar_t* szProbeCla
             LARGE_INTEGER sent, answered;
             DWORD_PTR result = 0;
             QueryPerformanceCounter(&sent);
-            const bool fAnswered =
-                SendMessageTimeoutW(search.hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result) != 0;
+            // Answered, timed out or ended by the window's destruction at the process's end: until then the
+            // message waited.
+            SendMessageTimeoutW(search.hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
             QueryPerformanceCounter(&answered);
-            // A window that went away while asked has nothing to answer with.
-            if (fAnswered || IsWindow(search.hwnd))
-            {
-                const double dMs = Milliseconds(sent, answered);
-                watch.dLongestMs = dMs > watch.dLongestMs ? dMs : watch.dLongestMs;
-                ++watch.uProbes;
-            }
+            const double dMs = Milliseconds(sent, answered);
+            watch.dLongestMs = dMs > watch.dLongestMs ? dMs : watch.dLongestMs;
+            ++watch.uProbes;
         }
         const DWORD dwWait = WaitForSingleObject(hProcess, 5);
         if (dwWait != WAIT_TIMEOUT || GetTickCount() - dwStart >= dwTimeoutMs) return dwWait;
