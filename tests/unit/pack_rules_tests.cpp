@@ -55,7 +55,10 @@ TEST(ElementNames, NamesEqualButForCaseClashInOneFolder)
         EXPECT_TRUE(names.Add(pszFirst, bsClashing));
         EXPECT_EQ(names.Add(reinterpret_cast<const wchar_t*>(pair.pszSecond), bsClashing), !pair.fClash)
             << Str(reinterpret_cast<const wchar_t*>(pair.pszSecond));
-        if (pair.fClash) EXPECT_EQ(Str(bsClashing), pszFirst);
+        if (pair.fClash)
+        {
+            EXPECT_EQ(Str(bsClashing), pszFirst);
+        }
     }
     CFolderNames many;
     for (int n = 0; n < 100; ++n)
