@@ -59,16 +59,17 @@ void ForEachOtherVersion(const _bstr_t& bsProductFolder, const wchar_t* szCurren
 
 // The stamp first, so that a removal that stops halfway leaves a folder that the next start of that
 // version fills again; then the cache tree; then the version folder. A version folder that is a link
-// goes as a link: nothing is removed through it.
+// goes as a link: nothing is removed through it. A held file is not waited for: something still uses that
+// version (a copy started by a release that set no in-use mark holds its libraries), and the removal stops.
 HRESULT RemoveVersionFolder(const _bstr_t& bsVersionFolder, const _bstr_t& bsCacheFolder)
 {
     HRESULT hr = S_OK;
     if (GetItemKind(bsVersionFolder) != EItemKind::Link)
     {
-        hr = RemoveCacheItem(bsCacheFolder + L".stamp");
-        if (SUCCEEDED(hr)) hr = RemoveCacheItem(bsCacheFolder);
+        hr = RemoveCacheItem(bsCacheFolder + L".stamp", 0);
+        if (SUCCEEDED(hr)) hr = RemoveCacheItem(bsCacheFolder, 0);
     }
-    return SUCCEEDED(hr) ? RemoveCacheItem(bsVersionFolder) : hr;
+    return SUCCEEDED(hr) ? RemoveCacheItem(bsVersionFolder, 0) : hr;
 }
 
 // One old version, unless a start holds its lock or a running copy its folder.

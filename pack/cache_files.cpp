@@ -20,9 +20,10 @@ bool ClearReadOnly(const wchar_t* szPath)
 // makes it fail, or the bound is reached: ERROR_SUCCESS or the last failure. A link is held by nobody: a
 // link the system refuses to remove is refused at once.
 template <class TOperation>
-DWORD RetryWhileHeld(const wchar_t* szPath, TOperation operation, bool fLink = false)
+DWORD RetryWhileHeld(const wchar_t* szPath, TOperation operation, DWORD dwHeldWaitMs = c_dwHeldFileWaitMs,
+                     bool fLink = false)
 {
-    CHeldFileWait wait;
+    CHeldFileWait wait(dwHeldWaitMs);
     for (;;)
     {
         if (operation()) return ERROR_SUCCESS;
@@ -33,7 +34,7 @@ DWORD RetryWhileHeld(const wchar_t* szPath, TOperation operation, bool fLink = f
     }
 }
 
-DWORD RemoveFolderContents(const _bstr_t& bsFolder)
+DWORD RemoveFolderContents(const _bstr_t& bsFolder, DWORD dwHeldWaitMs)
 {
     WIN32_FIND_DATAW fd;
     const HANDLE hFind = FindFirstFileW(bsFolder + L"\\*", &fd);
@@ -42,7 +43,7 @@ DWORD RemoveFolderContents(const _bstr_t& bsFolder)
     do
     {
         if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0) continue;
-        const HRESULT hr = RemoveCacheItem(bsFolder + L"\\" + fd.cFileName);
+        const HRESULT hr = RemoveCacheItem(bsFolder + L"\\" + fd.cFileName, dwHeldWaitMs);
         if (FAILED(hr)) return HRESULT_CODE(hr);
     } while (FindNextFileW(find.Get(), &fd));
     return GetLastError() == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : GetLastError();
@@ -52,8 +53,8 @@ DWORD RemoveFolderContents(const _bstr_t& bsFolder)
 bool CHeldFileWait::PauseAfter(DWORD dwError)
 {
     const DWORD dwElapsed = GetTickCount() - m_dwStart;
-    if (!IsHeldFileError(dwError) || dwElapsed >= c_dwHeldFileWaitMs) return false;
-    const DWORD dwLeft = c_dwHeldFileWaitMs - dwElapsed;
+    if (!IsHeldFileError(dwError) || dwElapsed >= m_dwBoundMs) return false;
+    const DWORD dwLeft = m_dwBoundMs - dwElapsed;
     WaitPumpingMessages(nullptr, m_dwPauseMs < dwLeft ? m_dwPauseMs : dwLeft);
     if (m_dwPauseMs < 1000) m_dwPauseMs *= 2;
     return true;
@@ -91,7 +92,7 @@ HRESULT CreateCacheFile(const _bstr_t& bsPath, const _bstr_t& bsSentence, CUniqu
     return ReportWin32Error(dwError, bsSentence);
 }
 
-HRESULT RemoveCacheItem(const _bstr_t& bsPath)
+HRESULT RemoveCacheItem(const _bstr_t& bsPath, DWORD dwHeldWaitMs)
 {
     DWORD dwError = ERROR_SUCCESS;
     switch (GetItemKind(bsPath))
@@ -99,17 +100,20 @@ HRESULT RemoveCacheItem(const _bstr_t& bsPath)
     case EItemKind::None:
         return S_OK;
     case EItemKind::File:
-        dwError = RetryWhileHeld(bsPath, [&] { return DeleteFileW(bsPath) != FALSE; });
+        dwError = RetryWhileHeld(
+            bsPath, [&] { return DeleteFileW(bsPath) != FALSE; }, dwHeldWaitMs);
         break;
     case EItemKind::Link:
         // A link to a folder goes with RemoveDirectoryW, one to a file with DeleteFileW; neither enters it.
         dwError = RetryWhileHeld(
-            bsPath, [&] { return RemoveDirectoryW(bsPath) != FALSE || DeleteFileW(bsPath) != FALSE; }, true);
+            bsPath, [&] { return RemoveDirectoryW(bsPath) != FALSE || DeleteFileW(bsPath) != FALSE; },
+            dwHeldWaitMs, true);
         break;
     case EItemKind::Folder:
-        dwError = RemoveFolderContents(bsPath);
+        dwError = RemoveFolderContents(bsPath, dwHeldWaitMs);
         if (dwError == ERROR_SUCCESS)
-            dwError = RetryWhileHeld(bsPath, [&] { return RemoveDirectoryW(bsPath) != FALSE; });
+            dwError = RetryWhileHeld(
+                bsPath, [&] { return RemoveDirectoryW(bsPath) != FALSE; }, dwHeldWaitMs);
         break;
     }
     return HRESULT_FROM_WIN32(dwError);

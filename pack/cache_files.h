@@ -17,10 +17,13 @@ const DWORD c_dwHeldFileWaitMs = 50 * 1000;
 class CHeldFileWait
 {
 public:
+    explicit CHeldFileWait(DWORD dwBoundMs = c_dwHeldFileWaitMs) : m_dwBoundMs(dwBoundMs) {}
+
     // True after a pause when the failure may pass by itself and time is left: try again.
     bool PauseAfter(DWORD dwError);
 
 private:
+    DWORD m_dwBoundMs;
     DWORD m_dwStart = GetTickCount();
     DWORD m_dwPauseMs = 50;
 };
@@ -41,7 +44,8 @@ HRESULT CreateCacheFile(const _bstr_t& bsPath, const _bstr_t& bsSentence, CUniqu
 // Removes a file, a link (without touching what it points at) or a folder with everything in it, waiting
 // out holders: S_OK when nothing is left at the path (nothing there to begin with included), otherwise the
 // Win32 failure as an HRESULT, not reported: the caller knows what the item was for.
-HRESULT RemoveCacheItem(const _bstr_t& bsPath);
+// dwHeldWaitMs: how long holders are waited out (0: a held item ends the removal at once).
+HRESULT RemoveCacheItem(const _bstr_t& bsPath, DWORD dwHeldWaitMs = c_dwHeldFileWaitMs);
 
 // The item's kind at a path, links told apart from what they point at.
 enum class EItemKind

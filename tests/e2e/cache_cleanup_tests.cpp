@@ -125,6 +125,7 @@ TEST_F(CacheCleanup, TheCurrentTheNewestOtherAndWhatIsHeldOrNoVersionRemain)
         Nothing,
         Lock,      // another start is unpacking v1.1.0.0
         InUseMark, // a running copy uses v1.1.0.0
+        File,      // a copy of an old release, which sets no mark, holds a file of v1.1.0.0
     };
     const std::set<std::wstring> all = {c_current,   L"v1.0.0.0", L"v1.1.0.0",
                                         L"v1.1.1.9", L"v9.0.0.0", L"keep-me"};
@@ -141,6 +142,10 @@ TEST_F(CacheCleanup, TheCurrentTheNewestOtherAndWhatIsHeldOrNoVersionRemain)
          EHeld::Lock,
          {c_current, L"v1.1.0.0", L"v9.0.0.0", L"keep-me"}},
         {"a failed start", L"entry.throw = The application fell over.\n", EHeld::Nothing, all},
+        {"a version with a file held open",
+         L"",
+         EHeld::File,
+         {c_current, L"v1.1.0.0", L"v9.0.0.0", L"keep-me"}},
         // Last: the mark stays with this process to its end.
         {"a version a running copy uses",
          L"",
@@ -160,25 +165,32 @@ TEST_F(CacheCleanup, TheCurrentTheNewestOtherAndWhatIsHeldOrNoVersionRemain)
         if (row.held == EHeld::Lock)
             hLock.Reset(CreateMutexW(nullptr, TRUE, corvane::GetContentCacheLockName(held.c_str())));
         if (row.held == EHeld::InUseMark) corvane::MarkContentFolderInUse(held.c_str());
+        corvane::CUniqueHFile hFile;
+        if (row.held == EHeld::File)
+            hFile.Reset(CreateFileW((held + L"\\bin\\app.dll").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
 
         const CLaunchResult result = Start(row.scenario).Run();
         EXPECT_EQ(result.boxes.empty(), row.scenario.empty()) << Narrow(result.transcript);
         EXPECT_EQ(result.exitCode == 0, row.scenario.empty()) << Narrow(result.transcript);
         EXPECT_EQ(Join(NamesIn(m_product)), Join(row.remaining));
-        // What is kept is kept whole.
+        // What is kept is kept whole; a version whose removal stopped at a held file is unstamped, so that
+        // its next start fills it again.
         for (const std::wstring& name : row.remaining)
         {
             if (name != c_current)
-                EXPECT_TRUE(Exists(m_product + L"\\" + name + L"\\ProductContentCache.stamp"))
+                EXPECT_EQ(Exists(m_product + L"\\" + name + L"\\ProductContentCache.stamp"),
+                          row.held != EHeld::File || name != L"v1.1.0.0")
                     << Narrow(name);
         }
+        if (row.held == EHeld::File) EXPECT_EQ(ReadFileBytes(held + L"\\bin\\app.dll"), "app");
         EXPECT_TRUE(Exists(otherProduct + L".stamp"));
     }
 }
 
-// Wine cannot remove a Unix link to a folder (it reports access denied, after the launcher has waited as
-// for a held file), so there the old folders holding links stay; what the links point at is never touched
-// either way, and the other old versions go all the same.
+// Wine cannot remove a Unix link to a folder (it reports access denied), so there the old folders holding
+// links stay; what the links point at is never touched either way, and the other old versions go all the
+// same.
 TEST_F(CacheCleanup, LinksAreRemovedWithoutEnteringThem)
 {
     const std::wstring outside = m_scratch / L"outside";
