@@ -992,22 +992,42 @@ TEST_F(PackDesktops, FilesHeldForAFewSecondsAreWaitedOut)
     }
 }
 
-// The stamp's promise holds when it is read-only: a release of the same version with another pack, then
-// the first again, each get exactly their own files (the stamp cannot be left to vouch for the other's).
-TEST_F(PackDesktops, AReadOnlyStampNeverVouchesForAnotherPacksFiles)
+// The stamp's promise holds when the stamp resists removal (read-only; held by another program for a few
+// seconds): a release of the same version with another pack, then the first again, each get exactly their
+// own files. A stamp left in place would vouch for the other pack's files of the same size.
+TEST_F(PackDesktops, TheStampNeverVouchesForAnotherPacksFiles)
 {
     const std::wstring changedExe = LauncherWith(m_scratch / L"changed.exe", PackBytes(L"changed.chm"),
                                                  PackBytes(L"changed.chm.digests"));
     CTree changed = ReadTree(BuildPath(L"tests\\packs\\trees\\changed"));
     changed.files[L"ProductContent.chm"] = PackBytes(L"changed.chm");
-
-    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
-    MakeReadOnly(m_cache + L".stamp");
-    ExpectCleanStart(LaunchExe(changedExe, m_temp), m_cache);
-    ExpectSameTree(ReadTree(m_cache), changed);
-    MakeReadOnly(m_cache + L".stamp");
-    ExpectCleanStart(Launch(L"full", m_temp), m_cache);
-    ExpectSameTree(ReadTree(m_cache), ExpectedFullCache());
+    const std::wstring stamp = m_cache + L".stamp";
+    const struct
+    {
+        const char* what;
+        std::function<std::thread()> obstruct;
+    } rows[] = {
+        {"a read-only stamp",
+         [&] {
+             MakeReadOnly(stamp);
+             return std::thread();
+         }},
+        {"a stamp held for a few seconds", [&] { return HoldFor(stamp, 3000); }},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        RemoveTree(m_temp);
+        MakeFolder(m_temp);
+        ExpectCleanStart(Launch(L"full", m_temp), m_cache);
+        for (const std::wstring& exe : {changedExe, PackExe(L"full")})
+        {
+            std::thread holder = row.obstruct();
+            ExpectCleanStart(LaunchExe(exe, m_temp), m_cache);
+            if (holder.joinable()) holder.join();
+            ExpectSameTree(ReadTree(m_cache), exe == changedExe ? changed : ExpectedFullCache());
+        }
+    }
 }
 
 // While the application runs from the folder, another start changes nothing in it: one of the same pack
