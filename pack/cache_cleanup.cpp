@@ -77,8 +77,9 @@ HRESULT RemoveUnusedVersion(const _bstr_t& bsVersionFolder, const wchar_t* szCac
 {
     const _bstr_t bsCacheFolder = bsVersionFolder + L"\\" + szCacheName;
     // No wait: a start that holds the lock is unpacking that version.
-    const CContentCacheLock lock(bsCacheFolder, 0);
-    if (!lock.IsHeld() || IsContentFolderInUse(bsCacheFolder))
+    const _bstr_t bsLockName = GetContentCacheLockName(bsCacheFolder);
+    const CContentCacheLock lock(bsLockName, 0);
+    if (!lock.IsHeld() || IsContentFolderInUse(bsLockName))
     {
         Trace(L"old version %ls in use, kept", static_cast<const wchar_t*>(bsVersionFolder));
         return S_OK;

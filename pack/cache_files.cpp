@@ -119,12 +119,14 @@ HRESULT RemoveCacheItem(const _bstr_t& bsPath, DWORD dwHeldWaitMs)
     return HRESULT_FROM_WIN32(dwError);
 }
 
-EItemKind GetItemKind(const wchar_t* szPath)
+EItemKind GetItemKind(const wchar_t* szPath, ULONGLONG* pcbSize)
 {
-    const DWORD dwAttributes = GetFileAttributesW(szPath);
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES) return EItemKind::None;
-    if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return EItemKind::Link;
-    return dwAttributes & FILE_ATTRIBUTE_DIRECTORY ? EItemKind::Folder : EItemKind::File;
+    WIN32_FILE_ATTRIBUTE_DATA attrs = {};
+    const bool fFound = GetFileAttributesExW(szPath, GetFileExInfoStandard, &attrs) != FALSE;
+    if (pcbSize) *pcbSize = static_cast<ULONGLONG>(attrs.nFileSizeHigh) << 32 | attrs.nFileSizeLow;
+    if (!fFound) return EItemKind::None;
+    if (attrs.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return EItemKind::Link;
+    return attrs.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? EItemKind::Folder : EItemKind::File;
 }
 
 bool IsFileOfSize(const _bstr_t& bsPath, ULARGE_INTEGER size)

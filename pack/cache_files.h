@@ -55,7 +55,8 @@ enum class EItemKind
     Folder,
     Link,
 };
-EItemKind GetItemKind(const wchar_t* szPath);
+// pcbSize, when given, receives the item's size (0 for a folder or when there is none).
+EItemKind GetItemKind(const wchar_t* szPath, ULONGLONG* pcbSize = nullptr);
 
 // True when the file (or folder) exists with exactly this size; nothing else is compared.
 bool IsFileOfSize(const _bstr_t& bsPath, ULARGE_INTEGER size);

@@ -11,9 +11,9 @@ namespace corvane
 {
 namespace
 {
-_bstr_t GetInUseMarkName(const _bstr_t& bsFolder)
+_bstr_t GetInUseMarkName(const _bstr_t& bsLockName)
 {
-    return GetContentCacheLockName(bsFolder) + L".InUse";
+    return bsLockName + L".InUse";
 }
 } // namespace
 
@@ -46,8 +46,8 @@ _bstr_t GetContentCacheLockName(const wchar_t* szFolder)
     return _bstr_t(L"Local\\") + g_szMakerName + L"." + g_szProductName + L".ContentCache." + szIdentity;
 }
 
-CContentCacheLock::CContentCacheLock(const _bstr_t& bsFolder, DWORD dwWaitMs)
-    : m_hMutex(CreateMutexW(nullptr, FALSE, GetContentCacheLockName(bsFolder)))
+CContentCacheLock::CContentCacheLock(const _bstr_t& bsLockName, DWORD dwWaitMs)
+    : m_hMutex(CreateMutexW(nullptr, FALSE, bsLockName))
 {
     m_fHeld = m_hMutex.IsValid() && WaitPumpingMessages(m_hMutex.Get(), dwWaitMs);
 }
@@ -63,17 +63,17 @@ void CContentCacheLock::ReleaseBeforeErrorBox()
     m_fHeld = false;
 }
 
-bool IsContentFolderInUse(const _bstr_t& bsFolder)
+bool IsContentFolderInUse(const _bstr_t& bsLockName)
 {
-    const CUniqueHandle hMark(OpenEventW(SYNCHRONIZE, FALSE, GetInUseMarkName(bsFolder)));
+    const CUniqueHandle hMark(OpenEventW(SYNCHRONIZE, FALSE, GetInUseMarkName(bsLockName)));
     return hMark.IsValid();
 }
 
-void MarkContentFolderInUse(const _bstr_t& bsFolder)
+void MarkContentFolderInUse(const _bstr_t& bsLockName)
 {
     // Held until the process ends: the application runs from the folder for as long as the process lives.
     static CUniqueHandle s_hMark;
-    s_hMark.Reset(CreateEventW(nullptr, TRUE, FALSE, GetInUseMarkName(bsFolder)));
+    s_hMark.Reset(CreateEventW(nullptr, TRUE, FALSE, GetInUseMarkName(bsLockName)));
 }
 
 HRESULT ReportContentFolderInUse(const _bstr_t& bsFolder, const _bstr_t& bsPath)

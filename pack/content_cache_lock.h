@@ -23,7 +23,7 @@ _bstr_t GetContentCacheLockName(const wchar_t* szFolder);
 class CContentCacheLock : private CReleasedBeforeErrorBox
 {
 public:
-    CContentCacheLock(const _bstr_t& bsFolder, DWORD dwWaitMs);
+    CContentCacheLock(const _bstr_t& bsLockName, DWORD dwWaitMs);
     ~CContentCacheLock();
 
     bool IsHeld() const { return m_fHeld; }
@@ -42,8 +42,9 @@ const DWORD c_dwContentCacheLockWaitMs = 5 * 60 * 1000;
 // A running application's folder: every start that runs the application marks its folder in use until its
 // process ends, killed or not (the mark is a named object, which the system closes with the process).
 // Another start must then change nothing in it, and the cleanup of old versions passes it by.
-bool IsContentFolderInUse(const _bstr_t& bsFolder);
-void MarkContentFolderInUse(const _bstr_t& bsFolder);
+// Both take the folder's lock name (GetContentCacheLockName).
+bool IsContentFolderInUse(const _bstr_t& bsLockName);
+void MarkContentFolderInUse(const _bstr_t& bsLockName);
 // The box of a start that would have to change a file (or folder) at bsPath of a folder in use.
 HRESULT ReportContentFolderInUse(const _bstr_t& bsFolder, const _bstr_t& bsPath);
 } // namespace corvane

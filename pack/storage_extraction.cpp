@@ -94,11 +94,13 @@ bool FileMatchesDigest(const _bstr_t& bsPath, const CFileDigest& digest)
 }
 
 // The stream's size, and with digests its bytes: a refresh runs because something in the folder changed,
-// so from then on no file of the right size is taken on trust (another pack's, a zeroed one).
-bool FileHoldsStream(const _bstr_t& bsFileOnDisk, ULARGE_INTEGER size, const CFileDigest& digest)
+// so from then on no file of the right size is taken on trust (another pack's, a zeroed one). A link is
+// never taken for the file, nor a folder but in place of an empty stream (its size, 0, matches).
+bool FileHoldsStream(const _bstr_t& bsFileOnDisk, EItemKind kind, ULONGLONG cbOnDisk, ULARGE_INTEGER size,
+                     const CFileDigest& digest)
 {
-    if (!IsFileOfSize(bsFileOnDisk, size)) return false;
-    // Any item of size 0 holds what an empty stream does (a folder in its place included).
+    if (kind != EItemKind::File && !(kind == EItemKind::Folder && size.QuadPart == 0)) return false;
+    if (cbOnDisk != size.QuadPart) return false;
     if (!digest.pbPath || size.QuadPart == 0) return true;
     return FileMatchesDigest(bsFileOnDisk, digest);
 }
@@ -123,10 +125,10 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
         return ReportFileNotWritten(ERROR_FILENAME_EXCED_RANGE, bsFileOnDisk);
     CFileDigest digest;
     RETURN_IF_FAILED(MeetFileDigest(bsFileOnDisk, size, extraction, digest));
-    // A link is never taken for the file, nor a folder but in place of an empty one (its size, 0, matches).
-    const EItemKind kind = GetItemKind(bsFileOnDisk);
+    ULONGLONG cbOnDisk = 0;
+    const EItemKind kind = GetItemKind(bsFileOnDisk, &cbOnDisk);
     const bool fWrongKind = kind == EItemKind::Link || (kind == EItemKind::Folder && size.QuadPart != 0);
-    if (!fWrongKind && FileHoldsStream(bsFileOnDisk, size, digest))
+    if (FileHoldsStream(bsFileOnDisk, kind, cbOnDisk, size, digest))
     {
         StepProgress(size.QuadPart);
         return S_OK;
@@ -363,16 +365,18 @@ HRESULT PrepareProductContent(_bstr_t& bsContentFolder)
     if (hr != S_OK) return hr;
 
     Trace(L"content cache folder %ls", static_cast<const wchar_t*>(bsFolder));
-    const CContentCacheLock lock(bsFolder, c_dwContentCacheLockWaitMs);
+    // One name for the lock and the in-use mark: finding the folder's identity opens the folder.
+    const _bstr_t bsLockName = GetContentCacheLockName(bsFolder);
+    const CContentCacheLock lock(bsLockName, c_dwContentCacheLockWaitMs);
     CProductPack pack;
     hr = LoadProductPack(pack);
     if (hr != S_OK) return hr;
     const bool fWarm = IsCacheWarm(pack, bsFolder);
-    const bool fInUse = IsContentFolderInUse(bsFolder);
+    const bool fInUse = !fWarm && IsContentFolderInUse(bsLockName);
     TraceCacheState(pack, fWarm, fInUse);
     if (!fWarm) RETURN_IF_FAILED(RefreshContent(pack, bsFolder, fInUse));
     // Marked while the lock is held, so that no start or cleanup after this one misses the mark.
-    MarkContentFolderInUse(bsFolder);
+    MarkContentFolderInUse(bsLockName);
     bsContentFolder = bsFolder;
     return S_OK;
 }

@@ -164,7 +164,8 @@ TEST_F(CacheCleanup, TheCurrentTheNewestOtherAndWhatIsHeldOrNoVersionRemain)
         CUniqueHandle hLock;
         if (row.held == EHeld::Lock)
             hLock.Reset(CreateMutexW(nullptr, TRUE, corvane::GetContentCacheLockName(held.c_str())));
-        if (row.held == EHeld::InUseMark) corvane::MarkContentFolderInUse(held.c_str());
+        if (row.held == EHeld::InUseMark)
+            corvane::MarkContentFolderInUse(corvane::GetContentCacheLockName(held.c_str()));
         corvane::CUniqueHFile hFile;
         if (row.held == EHeld::File)
             hFile.Reset(CreateFileW((held + L"\\bin\\app.dll").c_str(), GENERIC_READ, FILE_SHARE_READ,
