@@ -17,7 +17,7 @@ HWND g_hwndMessageBoxOwner = nullptr;
 // "Corvane – Loading": the product name, a blank, an en dash, a blank and the topic.
 const _bstr_t& LoadingCaption()
 {
-    static const _bstr_t bsCaption = _bstr_t(g_szProductName) + L" \x2013 Loading";
+    static const _bstr_t bsCaption = Joined({g_szProductName, L" \x2013 Loading"});
     return bsCaption;
 }
 
@@ -110,7 +110,7 @@ _bstr_t GetWin32ErrorText(DWORD dwCode)
 
     wchar_t szCode[16];
     swprintf(szCode, 16, L"%lu", static_cast<unsigned long>(dwCode));
-    return _bstr_t(szText) + L" (" + szCode + L")";
+    return Joined({szText, L" (", szCode, L")"});
 }
 
 IErrorInfoPtr GetErrorInfoSource(IUnknown* pObject)
@@ -136,15 +136,15 @@ IErrorInfoPtr GetCallErrorInfo(IUnknown* pObject, REFIID iid)
     return oErrorInfo;
 }
 
-HRESULT ReportHresult(HRESULT hr, IErrorInfoPtr oSource, const _bstr_t& bsSentence)
+HRESULT ReportHresult(HRESULT hr, IErrorInfoPtr oSource, const wchar_t* pszSentence)
 {
     // The error takes over the source's reference and releases it once, after the box has closed.
-    return ReportComError(_com_error(hr, oSource.Detach(), false), bsSentence);
+    return ReportComError(_com_error(hr, oSource.Detach(), false), pszSentence);
 }
 
-HRESULT ReportComError(_com_error error, const _bstr_t& bsSentence)
+HRESULT ReportComError(_com_error error, const wchar_t* pszSentence)
 {
-    _bstr_t bsText = bsSentence + L"\n" + GetHresultText(error.Error());
+    _bstr_t bsText = Joined({pszSentence, L"\n", GetHresultText(error.Error())});
 
     _bstr_t bsDescription;
     IErrorInfoPtr oErrorInfo(error.ErrorInfo(), false); // ErrorInfo() hands out a reference of its own
@@ -153,23 +153,41 @@ HRESULT ReportComError(_com_error error, const _bstr_t& bsSentence)
         BSTR bstr = nullptr;
         if (SUCCEEDED(oErrorInfo->GetDescription(&bstr))) bsDescription.Attach(bstr);
     }
-    if (bsDescription.length() != 0) bsText += L"\n" + bsDescription;
+    if (bsDescription.length() != 0) bsText += Joined({L"\n", bsDescription});
 
     ShowErrorBox(bsText, error.Error());
     return error.Error();
 }
 
-HRESULT ReportWin32Error(DWORD dwCode, const _bstr_t& bsSentence)
+HRESULT ReportWin32Error(DWORD dwCode, const wchar_t* pszSentence)
 {
     const HRESULT hrCode = HRESULT_FROM_WIN32(dwCode);
     // A step that failed fails even when the system left no code behind.
     const HRESULT hr = FAILED(hrCode) ? hrCode : E_FAIL;
-    ShowErrorBox(bsSentence + L" " + GetWin32ErrorText(dwCode), hr);
+    ShowErrorBox(Joined({pszSentence, L" ", GetWin32ErrorText(dwCode)}), hr);
     return hr;
+}
+
+_bstr_t Joined(std::initializer_list<const wchar_t*> parts)
+{
+    size_t cch = 0;
+    for (const wchar_t* pszPart : parts)
+        if (pszPart) cch += wcslen(pszPart);
+    BSTR bsJoined = SysAllocStringLen(nullptr, static_cast<UINT>(cch));
+    if (!bsJoined) _com_issue_error(E_OUTOFMEMORY);
+    wchar_t* pchEnd = bsJoined;
+    for (const wchar_t* pszPart : parts)
+        if (pszPart)
+        {
+            const size_t cchPart = wcslen(pszPart);
+            wmemcpy(pchEnd, pszPart, cchPart);
+            pchEnd += cchPart;
+        }
+    return _bstr_t(bsJoined, false);
 }
 
 _bstr_t Quoted(const _bstr_t& bsText)
 {
-    return L"\x201C" + bsText + L"\x201D";
+    return Joined({L"\x201C", bsText, L"\x201D"});
 }
 } // namespace corvane

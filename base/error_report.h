@@ -4,6 +4,8 @@
 
 #include "com_support.h"
 
+#include <initializer_list>
+
 // Ends the calling step with a failing result, which the step that failed has already reported.
 #define RETURN_IF_FAILED(expr)                                                                               \
     do                                                                                                       \
@@ -68,9 +70,13 @@ IErrorInfoPtr GetCallErrorInfo(IUnknown* pObject, REFIID iid);
 
 // The ways of telling the user that something could not be done, once, where it happened. Each returns
 // the failure for the step to end with: hr itself, the error's code, or the Win32 code as an HRESULT.
-HRESULT ReportHresult(HRESULT hr, IErrorInfoPtr oSource, const _bstr_t& bsSentence);
-HRESULT ReportComError(_com_error error, const _bstr_t& bsSentence);
-HRESULT ReportWin32Error(DWORD dwCode, const _bstr_t& bsSentence);
+HRESULT ReportHresult(HRESULT hr, IErrorInfoPtr oSource, const wchar_t* pszSentence);
+HRESULT ReportComError(_com_error error, const wchar_t* pszSentence);
+HRESULT ReportWin32Error(DWORD dwCode, const wchar_t* pszSentence);
+
+// The parts one after the other in one string, allocated once (a null part is empty): each message is
+// built in one call instead of a chain of concatenations, each with a temporary of its own.
+_bstr_t Joined(std::initializer_list<const wchar_t*> parts);
 
 // "“" text "”": names and paths are quoted typographically in every message.
 _bstr_t Quoted(const _bstr_t& bsText);

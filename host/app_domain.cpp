@@ -102,7 +102,7 @@ HRESULT LoadEntryType(_AppDomain* pAppDomain, _TypePtr& oType)
 {
     const _bstr_t bsAssName(CORVANE_ENTRY_ASSEMBLY);
     const _bstr_t bsAssemblyFailure =
-        L"Could not load the application core assembly " + Quoted(bsAssName) + L".";
+        Joined({L"Could not load the application core assembly ", Quoted(bsAssName), L"."});
     if (!pAppDomain) return ReportHresult(E_POINTER, IErrorInfoPtr(), bsAssemblyFailure);
     _AssemblyPtr oAssembly;
     HRESULT hr = pAppDomain->Load_2(bsAssName, &oAssembly);

@@ -26,7 +26,7 @@ const wchar_t c_szNoRuntimeHost[] = L"The selected runtime failed to provide the
 // A binding message: the route's headline, two line feeds and what went wrong.
 HRESULT ReportBindFailure(const wchar_t* szHeadline, HRESULT hr, IUnknown* pSource, const wchar_t* szDetail)
 {
-    return ReportHresult(hr, GetErrorInfoSource(pSource), _bstr_t(szHeadline) + L"\n\n" + szDetail);
+    return ReportHresult(hr, GetErrorInfoSource(pSource), Joined({szHeadline, L"\n\n", szDetail}));
 }
 
 // A call that succeeded without giving its object still fails the binding, with E_POINTER.

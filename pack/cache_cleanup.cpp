@@ -46,7 +46,7 @@ template <class TVisit>
 void ForEachOtherVersion(const _bstr_t& bsProductFolder, const wchar_t* szCurrentName, TVisit visit)
 {
     WIN32_FIND_DATAW fd;
-    const CUniqueAny<HANDLE, &FindClose, -1> find(FindFirstFileW(bsProductFolder + L"\\*", &fd));
+    const CUniqueAny<HANDLE, &FindClose, -1> find(FindFirstFileW(Joined({bsProductFolder, L"\\*"}), &fd));
     if (!find.IsValid()) return;
     do
     {
@@ -66,7 +66,7 @@ HRESULT RemoveVersionFolder(const _bstr_t& bsVersionFolder, const _bstr_t& bsCac
     HRESULT hr = S_OK;
     if (GetItemKind(bsVersionFolder) != EItemKind::Link)
     {
-        hr = RemoveCacheItem(bsCacheFolder + L".stamp", 0);
+        hr = RemoveCacheItem(Joined({bsCacheFolder, L".stamp"}), 0);
         if (SUCCEEDED(hr)) hr = RemoveCacheItem(bsCacheFolder, 0);
     }
     return SUCCEEDED(hr) ? RemoveCacheItem(bsVersionFolder, 0) : hr;
@@ -75,7 +75,7 @@ HRESULT RemoveVersionFolder(const _bstr_t& bsVersionFolder, const _bstr_t& bsCac
 // One old version, unless a start holds its lock or a running copy its folder.
 HRESULT RemoveUnusedVersion(const _bstr_t& bsVersionFolder, const wchar_t* szCacheName)
 {
-    const _bstr_t bsCacheFolder = bsVersionFolder + L"\\" + szCacheName;
+    const _bstr_t bsCacheFolder = Joined({bsVersionFolder, L"\\", szCacheName});
     // No wait: a start that holds the lock is unpacking that version.
     const _bstr_t bsLockName = GetContentCacheLockName(bsCacheFolder);
     const CContentCacheLock lock(bsLockName, 0);
@@ -115,7 +115,7 @@ HRESULT RemoveOldContentVersions(const _bstr_t& bsContentFolder)
     HRESULT hrFirst = S_OK;
     ForEachOtherVersion(bsProductFolder, szVersionName, [&](const wchar_t* szName, unsigned long long) {
         if (_wcsicmp(szName, bsNewest) == 0) return;
-        const HRESULT hr = RemoveUnusedVersion(bsProductFolder + L"\\" + szName, szCacheName);
+        const HRESULT hr = RemoveUnusedVersion(Joined({bsProductFolder, L"\\", szName}), szCacheName);
         if (FAILED(hr) && SUCCEEDED(hrFirst)) hrFirst = hr;
     });
     return hrFirst;

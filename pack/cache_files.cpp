@@ -37,13 +37,13 @@ DWORD RetryWhileHeld(const wchar_t* szPath, TOperation operation, DWORD dwHeldWa
 DWORD RemoveFolderContents(const _bstr_t& bsFolder, DWORD dwHeldWaitMs)
 {
     WIN32_FIND_DATAW fd;
-    const HANDLE hFind = FindFirstFileW(bsFolder + L"\\*", &fd);
+    const HANDLE hFind = FindFirstFileW(Joined({bsFolder, L"\\*"}), &fd);
     if (hFind == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : GetLastError();
     const CUniqueAny<HANDLE, &FindClose, -1> find(hFind);
     do
     {
         if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0) continue;
-        const HRESULT hr = RemoveCacheItem(bsFolder + L"\\" + fd.cFileName, dwHeldWaitMs);
+        const HRESULT hr = RemoveCacheItem(Joined({bsFolder, L"\\", fd.cFileName}), dwHeldWaitMs);
         if (FAILED(hr)) return HRESULT_CODE(hr);
     } while (FindNextFileW(find.Get(), &fd));
     return GetLastError() == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : GetLastError();
@@ -68,9 +68,10 @@ bool IsHeldFileError(DWORD dwError)
 
 HRESULT ReportHeldFile(DWORD dwError, const _bstr_t& bsPath)
 {
-    return ReportWin32Error(dwError, L"Another program is using the product content file " + Quoted(bsPath) +
-                                         L" and did not let go of it within 50 seconds. Close that "
-                                         L"program, or wait until it is done, and start again.");
+    return ReportWin32Error(dwError,
+                            Joined({L"Another program is using the product content file ", Quoted(bsPath),
+                                    L" and did not let go of it within 50 seconds. Close that "
+                                    L"program, or wait until it is done, and start again."}));
 }
 
 DWORD OpenCacheFileForWriting(const _bstr_t& bsPath, CUniqueHFile& hFile)
@@ -82,14 +83,14 @@ DWORD OpenCacheFileForWriting(const _bstr_t& bsPath, CUniqueHFile& hFile)
     });
 }
 
-HRESULT CreateCacheFile(const _bstr_t& bsPath, const _bstr_t& bsSentence, CUniqueHFile& hFile)
+HRESULT CreateCacheFile(const _bstr_t& bsPath, const wchar_t* pszSentence, CUniqueHFile& hFile)
 {
     const DWORD dwError = OpenCacheFileForWriting(bsPath, hFile);
     if (dwError == ERROR_SUCCESS) return S_OK;
     // Access denied to a folder standing in the file's place is no holder's doing.
     if (IsHeldFileError(dwError) && GetItemKind(bsPath) == EItemKind::File)
         return ReportHeldFile(dwError, bsPath);
-    return ReportWin32Error(dwError, bsSentence);
+    return ReportWin32Error(dwError, pszSentence);
 }
 
 HRESULT RemoveCacheItem(const _bstr_t& bsPath, DWORD dwHeldWaitMs)

@@ -38,8 +38,8 @@ HRESULT ReportHeldFile(DWORD dwError, const _bstr_t& bsPath);
 // Opens a cache file for writing from its start (CREATE_ALWAYS, read sharing only), waiting out holders:
 // ERROR_SUCCESS, or the failure, not reported.
 DWORD OpenCacheFileForWriting(const _bstr_t& bsPath, CUniqueHFile& hFile);
-// The same, a failure reported: a held file by ReportHeldFile, any other with bsSentence.
-HRESULT CreateCacheFile(const _bstr_t& bsPath, const _bstr_t& bsSentence, CUniqueHFile& hFile);
+// The same, a failure reported: a held file by ReportHeldFile, any other with pszSentence.
+HRESULT CreateCacheFile(const _bstr_t& bsPath, const wchar_t* pszSentence, CUniqueHFile& hFile);
 
 // Removes a file, a link (without touching what it points at) or a folder with everything in it, waiting
 // out holders: S_OK when nothing is left at the path (nothing there to begin with included), otherwise the

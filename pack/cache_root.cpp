@@ -24,7 +24,7 @@ _bstr_t AllocateText(DWORD cch)
 
 _bstr_t PolicyKeyPath()
 {
-    return _bstr_t(L"Software\\Policies\\") + g_szMakerName + L"\\" + g_szProductName;
+    return Joined({L"Software\\Policies\\", g_szMakerName, L"\\", g_szProductName});
 }
 
 _bstr_t ExpandVariables(const _bstr_t& bsText)
@@ -89,8 +89,8 @@ HRESULT UseNamedRoot(const _bstr_t& bsNamed, const _bstr_t& bsSource, _bstr_t& b
     else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         dwError = ERROR_DIRECTORY;
     if (dwError != ERROR_SUCCESS)
-        return ReportWin32Error(dwError, L"Could not use the product content cache root " + Quoted(bsNamed) +
-                                             L" from " + bsSource + L".");
+        return ReportWin32Error(dwError, Joined({L"Could not use the product content cache root ",
+                                                 Quoted(bsNamed), L" from ", bsSource, L"."}));
     Trace(L"content cache root %ls, from %ls", static_cast<const wchar_t*>(bsNamed),
           static_cast<const wchar_t*>(bsSource));
     bsRoot = bsNamed;
@@ -116,13 +116,13 @@ HRESULT GetContentCacheRoot(_bstr_t& bsRoot)
 {
     const _bstr_t bsPolicyRoot = ReadPolicyRoot();
     if (bsPolicyRoot.length() != 0)
-        return UseNamedRoot(bsPolicyRoot,
-                            _bstr_t(L"the policy value ") + c_szPolicyValue + L" of HKEY_LOCAL_MACHINE\\" +
-                                PolicyKeyPath(),
-                            bsRoot);
+        return UseNamedRoot(
+            bsPolicyRoot,
+            Joined({L"the policy value ", c_szPolicyValue, L" of HKEY_LOCAL_MACHINE\\", PolicyKeyPath()}),
+            bsRoot);
     const _bstr_t bsVariableRoot = ReadVariableRoot();
     if (bsVariableRoot.length() != 0)
-        return UseNamedRoot(bsVariableRoot, _bstr_t(L"the environment variable ") + c_szRootVariable, bsRoot);
+        return UseNamedRoot(bsVariableRoot, Joined({L"the environment variable ", c_szRootVariable}), bsRoot);
     return UseTemporaryRoot(bsRoot);
 }
 } // namespace corvane

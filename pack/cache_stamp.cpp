@@ -10,7 +10,7 @@ namespace corvane
 {
 _bstr_t GetCacheStampPath(const _bstr_t& bsFolder)
 {
-    return bsFolder + L".stamp";
+    return Joined({bsFolder, L".stamp"});
 }
 
 bool IsCacheStampOf(const _bstr_t& bsFolder, const BYTE* pbStamp, DWORD cbStamp)
@@ -40,7 +40,8 @@ HRESULT RemoveCacheStamp(const _bstr_t& bsFolder)
     const HRESULT hr = RemoveCacheItem(bsStamp);
     if (SUCCEEDED(hr)) return S_OK;
     if (IsHeldFileError(HRESULT_CODE(hr))) return ReportHeldFile(HRESULT_CODE(hr), bsStamp);
-    return ReportWin32Error(HRESULT_CODE(hr), L"Could not remove the product content cache stamp " +
-                                                  Quoted(bsStamp) + L", which must go before files change.");
+    return ReportWin32Error(HRESULT_CODE(hr),
+                            Joined({L"Could not remove the product content cache stamp ", Quoted(bsStamp),
+                                    L", which must go before files change."}));
 }
 } // namespace corvane

@@ -18,7 +18,7 @@ HRESULT ReportFolderFailure(int nResult, const _bstr_t& bsFolder, const wchar_t*
 {
     // By design the box shows the folder call's code as the result code it is (as SHCreateDirectory gives
     // it), and the step ends with it as a failing HRESULT.
-    ReportHresult(nResult, IErrorInfoPtr(), szSentenceStart + Quoted(bsFolder) + L".");
+    ReportHresult(nResult, IErrorInfoPtr(), Joined({szSentenceStart, Quoted(bsFolder), L"."}));
     return HRESULT_FROM_WIN32(nResult);
 }
 } // namespace
@@ -28,8 +28,8 @@ _bstr_t GetContentCacheFolderBelow(const wchar_t* szTempFolder)
     const size_t len = wcslen(szTempFolder);
     _bstr_t bsFolder(szTempFolder);
     if (len == 0 || szTempFolder[len - 1] != L'\\') bsFolder += L"\\";
-    return bsFolder + g_szMakerName + L"\\" + g_szProductName + L"\\v" + CORVANE_VERSION_TEXT +
-           L"\\ProductContentCache";
+    return Joined({bsFolder, g_szMakerName, L"\\", g_szProductName, L"\\v", CORVANE_VERSION_TEXT,
+                   L"\\ProductContentCache"});
 }
 
 HRESULT GetProductContentCacheFolder(_bstr_t& bsFolder)

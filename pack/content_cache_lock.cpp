@@ -13,7 +13,7 @@ namespace
 {
 _bstr_t GetInUseMarkName(const _bstr_t& bsLockName)
 {
-    return bsLockName + L".InUse";
+    return Joined({bsLockName, L".InUse"});
 }
 } // namespace
 
@@ -43,7 +43,7 @@ _bstr_t GetContentCacheLockName(const wchar_t* szFolder)
     wchar_t szIdentity[32];
     swprintf(szIdentity, 32, L"%08lX.%08lX%08lX", ulVolume, static_cast<unsigned long>(ullIdentity >> 32),
              static_cast<unsigned long>(ullIdentity & 0xFFFFFFFF));
-    return _bstr_t(L"Local\\") + g_szMakerName + L"." + g_szProductName + L".ContentCache." + szIdentity;
+    return Joined({L"Local\\", g_szMakerName, L".", g_szProductName, L".ContentCache.", szIdentity});
 }
 
 CContentCacheLock::CContentCacheLock(const _bstr_t& bsLockName, DWORD dwWaitMs)
@@ -78,9 +78,9 @@ void MarkContentFolderInUse(const _bstr_t& bsLockName)
 
 HRESULT ReportContentFolderInUse(const _bstr_t& bsFolder, const _bstr_t& bsPath)
 {
-    return ReportWin32Error(ERROR_BUSY, _bstr_t(L"Another copy of ") + g_szProductName +
-                                            L" is running from " + Quoted(bsFolder) +
-                                            L", and this start would have to change " + Quoted(bsPath) +
-                                            L" in it. Close the other copy and start again.");
+    return ReportWin32Error(ERROR_BUSY,
+                            Joined({L"Another copy of ", g_szProductName, L" is running from ",
+                                    Quoted(bsFolder), L", and this start would have to change ",
+                                    Quoted(bsPath), L" in it. Close the other copy and start again."}));
 }
 } // namespace corvane

@@ -64,8 +64,8 @@ HRESULT WritePackFile(const _bstr_t& bsContentFile, const void* pvPack, DWORD dw
         // A half-written pack file takes room and vouches for nothing: it goes before the box.
         hFile.Reset();
         RemoveCacheItem(bsContentFile);
-        return ReportWin32Error(HRESULT_CODE(hr), L"Could not write the product content cache file " +
-                                                      Quoted(bsContentFile) + L".");
+        return ReportWin32Error(HRESULT_CODE(hr), Joined({L"Could not write the product content cache file ",
+                                                          Quoted(bsContentFile), L"."}));
     }
     return S_OK;
 }
@@ -140,9 +140,9 @@ HRESULT OpenPackStorage(ITStorage* pItStorage, const _bstr_t& bsContentFile, ISt
 }
 } // namespace
 
-HRESULT ReportDamagedPack(const _bstr_t& bsWhy)
+HRESULT ReportDamagedPack(const wchar_t* pszWhy)
 {
-    return ReportWin32Error(ERROR_FILE_CORRUPT, L"The product pack is damaged: " + bsWhy);
+    return ReportWin32Error(ERROR_FILE_CORRUPT, Joined({L"The product pack is damaged: ", pszWhy}));
 }
 
 HRESULT LoadProductPack(CProductPack& pack)
@@ -178,7 +178,7 @@ HRESULT CheckProductPack(const CProductPack& pack)
 
 HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, bool fInUse, IStoragePtr& oStorage)
 {
-    const _bstr_t bsContentFile = bsFolder + L"\\" + c_szPackFileName;
+    const _bstr_t bsContentFile = Joined({bsFolder, L"\\", c_szPackFileName});
     if (!FileHoldsBytes(bsContentFile, pack.pbPack, pack.cbPack))
     {
         if (fInUse) return ReportContentFolderInUse(bsFolder, bsContentFile);

@@ -48,5 +48,5 @@ HRESULT OpenProductPack(const CProductPack& pack, const _bstr_t& bsFolder, bool 
                         IStoragePtr& oStorage);
 
 // The failure of a pack that is not what it was built with: one box, ERROR_FILE_CORRUPT.
-HRESULT ReportDamagedPack(const _bstr_t& bsWhy);
+HRESULT ReportDamagedPack(const wchar_t* pszWhy);
 } // namespace corvane

@@ -41,8 +41,8 @@ struct CExtraction
 
 HRESULT ReportFileNotWritten(DWORD dwCode, const _bstr_t& bsFileOnDisk)
 {
-    return ReportWin32Error(dwCode, L"Could not open the product content file " + Quoted(bsFileOnDisk) +
-                                        L" for writing.");
+    return ReportWin32Error(dwCode, Joined({L"Could not open the product content file ", Quoted(bsFileOnDisk),
+                                            L" for writing."}));
 }
 
 // A digest's path below the cache folder.
@@ -65,13 +65,15 @@ HRESULT MeetFileDigest(const _bstr_t& bsFileOnDisk, ULARGE_INTEGER size, CExtrac
     const size_t cchPath = bsFileOnDisk.length() - extraction.cchFolder - 1;
     const long nEntry = extraction.pPack->digests.Find(reinterpret_cast<const char16_t*>(pszPath), cchPath);
     if (nEntry < 0)
-        return ReportDamagedPack(L"it holds the file " + Quoted(pszPath) + L", which it was not built with.");
+        return ReportDamagedPack(
+            Joined({L"it holds the file ", Quoted(pszPath), L", which it was not built with."}));
     if (extraction.arMet[nEntry])
-        return ReportDamagedPack(L"it lists the file " + Quoted(pszPath) + L" twice.");
+        return ReportDamagedPack(Joined({L"it lists the file ", Quoted(pszPath), L" twice."}));
     extraction.arMet[nEntry] = true;
     digest = extraction.pPack->digests.Entry(static_cast<uint32_t>(nEntry));
     if (digest.cbSize != size.QuadPart)
-        return ReportDamagedPack(L"its file " + Quoted(pszPath) + L" is not of the size it was built with.");
+        return ReportDamagedPack(
+            Joined({L"its file ", Quoted(pszPath), L" is not of the size it was built with."}));
     return S_OK;
 }
 
@@ -112,15 +114,16 @@ HRESULT ReplaceItem(const _bstr_t& bsPath, const CExtraction& extraction)
     if (extraction.fInUse) return ReportContentFolderInUse(extraction.bsFolder, bsPath);
     const HRESULT hr = RemoveCacheItem(bsPath);
     if (FAILED(hr))
-        return ReportWin32Error(HRESULT_CODE(hr), L"Could not remove " + Quoted(bsPath) +
-                                                      L", which stands where the product content goes.");
+        return ReportWin32Error(HRESULT_CODE(hr),
+                                Joined({L"Could not remove ", Quoted(bsPath),
+                                        L", which stands where the product content goes."}));
     return S_OK;
 }
 
 HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t& bsFolder, IStorage* pStorage,
                       CExtraction& extraction)
 {
-    const _bstr_t bsFileOnDisk = bsFolder + L"\\" + bsName;
+    const _bstr_t bsFileOnDisk = Joined({bsFolder, L"\\", bsName});
     if (!PathFits(bsFileOnDisk.length(), false))
         return ReportFileNotWritten(ERROR_FILENAME_EXCED_RANGE, bsFileOnDisk);
     CFileDigest digest;
@@ -138,12 +141,14 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
     CPackObject<IStreamPtr> oStream;
     HRESULT hr = pStorage->OpenStream(bsName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &oStream.Ptr());
     if (FAILED(hr))
-        return ReportHresult(hr, GetErrorInfoSource(pStorage),
-                             L"Could not open product content stream " + Quoted(bsName) + L" for reading.");
+        return ReportHresult(
+            hr, GetErrorInfoSource(pStorage),
+            Joined({L"Could not open product content stream ", Quoted(bsName), L" for reading."}));
     Trace(L"writing %ls", static_cast<const wchar_t*>(bsFileOnDisk));
     CUniqueHFile hFile;
     RETURN_IF_FAILED(CreateCacheFile(
-        bsFileOnDisk, L"Could not open the product content file " + Quoted(bsFileOnDisk) + L" for writing.",
+        bsFileOnDisk,
+        Joined({L"Could not open the product content file ", Quoted(bsFileOnDisk), L" for writing."}),
         hFile));
     // A half-written file takes room (on a full disk, the last of it) and vouches for nothing: it goes
     // before any box, so that the next start writes it again whatever it finds.
@@ -169,7 +174,7 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
             return ReportHresult(hr,
                                  hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) ? IErrorInfoPtr()
                                                                             : GetErrorInfoSource(pStorage),
-                                 L"Error reading content stream " + Quoted(bsName) + L".");
+                                 Joined({L"Error reading content stream ", Quoted(bsName), L"."}));
         }
         if (ulRead == 0) break;
         ullCopied += ulRead;
@@ -178,15 +183,15 @@ HRESULT ExtractStream(const _bstr_t& bsName, ULARGE_INTEGER size, const _bstr_t&
         if (FAILED(hr))
         {
             discard();
-            return ReportWin32Error(HRESULT_CODE(hr), L"Could not write the product content file " +
-                                                          Quoted(bsFileOnDisk) + L".");
+            return ReportWin32Error(HRESULT_CODE(hr), Joined({L"Could not write the product content file ",
+                                                              Quoted(bsFileOnDisk), L"."}));
         }
         StepProgress(ulRead);
     }
     if (!digest.pbPath || hash.Value() == digest.ullHash) return S_OK;
     discard();
-    return ReportWin32Error(ERROR_FILE_CORRUPT, L"The product content file " + Quoted(bsFileOnDisk) +
-                                                    L" did not unpack to the bytes that were packed.");
+    return ReportWin32Error(ERROR_FILE_CORRUPT, Joined({L"The product content file ", Quoted(bsFileOnDisk),
+                                                        L" did not unpack to the bytes that were packed."}));
 }
 
 HRESULT ExtractStorageTree(IStorage* pStorage, const _bstr_t& bsFolder, CExtraction& extraction);
@@ -194,7 +199,7 @@ HRESULT ExtractStorageTree(IStorage* pStorage, const _bstr_t& bsFolder, CExtract
 HRESULT ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStorage* pStorage,
                           CExtraction& extraction)
 {
-    const _bstr_t bsSubfolder = bsFolder + L"\\" + bsName;
+    const _bstr_t bsSubfolder = Joined({bsFolder, L"\\", bsName});
     // A file or a link in the folder's place goes: a link is never entered.
     const EItemKind kind = GetItemKind(bsSubfolder);
     if (kind == EItemKind::File || kind == EItemKind::Link)
@@ -207,8 +212,8 @@ HRESULT ExtractSubStorage(const _bstr_t& bsName, const _bstr_t& bsFolder, IStora
     if (FAILED(hr))
         return ReportHresult(
             hr, IErrorInfoPtr(),
-            L"Could not open the structured storage over the product content cache subfolder " +
-                Quoted(bsName) + L".");
+            Joined({L"Could not open the structured storage over the product content cache subfolder ",
+                    Quoted(bsName), L"."}));
     return ExtractStorageTree(oSubStorage.Ptr(), bsSubfolder, extraction);
 }
 
@@ -225,16 +230,16 @@ HRESULT ExtractElement(DWORD dwType, ULARGE_INTEGER size, const _bstr_t& bsRepor
     // file's stream: refuse the pack rather than extract it anywhere.
     const _bstr_t bsName = GetElementFileName(bsReportedName);
     if (bsName.length() == 0)
-        return ReportWin32Error(ERROR_INVALID_NAME, L"Could not extract the product content element " +
-                                                        Quoted(bsReportedName) +
-                                                        L": its name cannot be a file name.");
+        return ReportWin32Error(ERROR_INVALID_NAME,
+                                Joined({L"Could not extract the product content element ",
+                                        Quoted(bsReportedName), L": its name cannot be a file name."}));
     _bstr_t bsClashing;
     if (!names.Add(bsName, bsClashing))
-        return ReportWin32Error(ERROR_INVALID_NAME, L"Could not extract the product content element " +
-                                                        Quoted(bsFolder + L"\\" + bsName) +
-                                                        L": its name differs only in case from " +
-                                                        Quoted(bsClashing) +
-                                                        L", another element of its folder.");
+        return ReportWin32Error(
+            ERROR_INVALID_NAME,
+            Joined({L"Could not extract the product content element ",
+                    Quoted(Joined({bsFolder, L"\\", bsName})), L": its name differs only in case from ",
+                    Quoted(bsClashing), L", another element of its folder."}));
     return dwType == STGTY_STORAGE ? ExtractSubStorage(bsName, bsFolder, pStorage, extraction)
                                    : ExtractStream(bsName, size, bsFolder, pStorage, extraction);
 }
@@ -272,12 +277,12 @@ bool IsCacheWarm(const CProductPack& pack, const _bstr_t& bsFolder)
         return false;
     ULARGE_INTEGER size = {};
     size.LowPart = pack.cbPack;
-    if (!IsFileOfSize(bsFolder + L"\\" + c_szPackFileName, size)) return false;
+    if (!IsFileOfSize(Joined({bsFolder, L"\\", c_szPackFileName}), size)) return false;
     for (uint32_t u = 0; u < pack.digests.Count(); ++u)
     {
         const CFileDigest digest = pack.digests.Entry(u);
         size.QuadPart = digest.cbSize;
-        if (!IsFileOfSize(bsFolder + L"\\" + GetDigestPath(digest), size)) return false;
+        if (!IsFileOfSize(Joined({bsFolder, L"\\", GetDigestPath(digest)}), size)) return false;
         StepProgress(0);
     }
     return true;
@@ -290,7 +295,7 @@ HRESULT CheckContentPaths(const CProductPack& pack, const _bstr_t& bsFolder)
     if (!pack.fHasDigests) return S_OK;
     for (uint32_t u = 0; u < pack.digests.Count(); ++u)
     {
-        const _bstr_t bsPath = bsFolder + L"\\" + GetDigestPath(pack.digests.Entry(u));
+        const _bstr_t bsPath = Joined({bsFolder, L"\\", GetDigestPath(pack.digests.Entry(u))});
         const wchar_t* pszPath = bsPath;
         const size_t cchParent = static_cast<size_t>(wcsrchr(pszPath, L'\\') - pszPath);
         if (!PathFits(bsPath.length(), false) || !PathFits(cchParent, true))
@@ -306,8 +311,8 @@ HRESULT CheckExtractionWhole(const CExtraction& extraction)
     if (extraction.pPack->fHasDigests)
         for (uint32_t u = 0; u < digests.Count(); ++u)
             if (!extraction.arMet[u])
-                return ReportDamagedPack(L"it lacks the file " + Quoted(GetDigestPath(digests.Entry(u))) +
-                                         L".");
+                return ReportDamagedPack(
+                    Joined({L"it lacks the file ", Quoted(GetDigestPath(digests.Entry(u))), L"."}));
     if (extraction.cElements == 0) return ReportDamagedPack(L"it holds no files.");
     return S_OK;
 }

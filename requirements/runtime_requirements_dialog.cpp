@@ -19,16 +19,17 @@ namespace
 HRESULT ShowRequirementsBoxes(CVersion4 verClrFound, CVersion4 verNetfxFound, int fOfferRetry,
                               CVersion4 verClrRequired, CVersion4 verNetfxRequired, HRESULT hrFailure)
 {
-    const _bstr_t bsTitle = _bstr_t(g_szProductName) + L" \x2013 .NET Runtime Requirements";
+    const _bstr_t bsTitle = Joined({g_szProductName, L" \x2013 .NET Runtime Requirements"});
 
-    _bstr_t bsText = _bstr_t(L"To run ") + g_szMakerName + L" " + g_szProductName +
-                     L", you must have the .NET Framework installed on your computer.\n\n";
+    _bstr_t bsText = Joined({L"To run ", g_szMakerName, L" ", g_szProductName,
+                             L", you must have the .NET Framework installed on your computer.\n\n"});
     if (!verNetfxFound.IsZero())
-        bsText += L"Maximum .NET Framework version found: " + verNetfxFound.ToText(4) + L".\n";
-    if (!verClrFound.IsZero()) bsText += L"Maximum CLR version found: " + verClrFound.ToText(4) + L".\n";
-    bsText +=
-        L"Minimum .NET Framework version required: " + verNetfxRequired.ToText(4) + L" (Full edition).\n";
-    bsText += L"Minimum CLR version required: " + verClrRequired.ToText(4) + L".\n\n";
+        bsText += Joined({L"Maximum .NET Framework version found: ", verNetfxFound.ToText(4), L".\n"});
+    if (!verClrFound.IsZero())
+        bsText += Joined({L"Maximum CLR version found: ", verClrFound.ToText(4), L".\n"});
+    bsText += Joined(
+        {L"Minimum .NET Framework version required: ", verNetfxRequired.ToText(4), L" (Full edition).\n"});
+    bsText += Joined({L"Minimum CLR version required: ", verClrRequired.ToText(4), L".\n\n"});
     bsText += L"Would you like to open the Mirosoft website with a free download of the .NET Framework?";
 
     WriteBoxEvent(bsText, hrFailure);
@@ -40,11 +41,12 @@ HRESULT ShowRequirementsBoxes(CVersion4 verClrFound, CVersion4 verNetfxFound, in
     }
     if (!fOfferRetry) return E_ABORT;
 
-    bsText = _bstr_t(g_szProductName) +
-             L" has found the CLR version capable of running its code, but the .NET Framework version is "
-             L"outdated. Some of the features might be missing, and the application might not run properly."
-             L"\n\nIf you hit Retry, the application will attempt to start in the current environment. If it "
-             L"fails, please proceed with installing a newer .NET Framework version.";
+    bsText = Joined(
+        {g_szProductName,
+         L" has found the CLR version capable of running its code, but the .NET Framework version is "
+         L"outdated. Some of the features might be missing, and the application might not run properly."
+         L"\n\nIf you hit Retry, the application will attempt to start in the current environment. If it "
+         L"fails, please proceed with installing a newer .NET Framework version."});
     if (MessageBoxW(hwndOwner, bsText, bsTitle, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY) return S_FALSE;
     return E_ABORT;
 }

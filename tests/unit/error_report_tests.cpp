@@ -94,6 +94,15 @@ TEST(Win32ErrorText, BuildsADefinedTextForCodesWithoutSystemText)
     EXPECT_EQ(Str(GetWin32ErrorText(0x2AAAAAAA)), L"No system text is available for this error. (715827882)");
 }
 
+TEST(MessageText, JoinsPartsInOrderWithNullAndEmptyPartsAsNothing)
+{
+    const _bstr_t bsPath(L"C:\\a b\\c.dll");
+    const _bstr_t bsJoined = Joined({L"Could not open ", Quoted(bsPath), nullptr, L"", _bstr_t(), L"."});
+    EXPECT_EQ(Str(bsJoined), L"Could not open \x201C" L"C:\\a b\\c.dll\x201D.");
+    EXPECT_EQ(bsJoined.length(), 30u); // the string's own length: nothing allocated beyond the text
+    EXPECT_EQ(Str(Joined({nullptr, L""})), L"");
+}
+
 TEST(ErrorBoxes, ComErrorShowsSentenceSystemTextAndDescription)
 {
     CBoxAnswerer answerer;
