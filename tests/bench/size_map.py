@@ -25,15 +25,13 @@ GROUPS = [
     ("exception runtime: unwinder (libgcc_eh), its locks (gthr-win32; winpthread with posix), typeinfo, eh_*",
      ["libgcc_eh", "libpthread", "gthr-win32", "(eh_", "class_type_info", "si_class_type", "pointer_type", "pbase_type",
       "fundamental_type", "(tinfo", "bad_alloc", "new_handler"]),
-    ("product code: libcorvane_core and main.cpp, COM support inlined", ["libcorvane_core", "main.cpp"]),
+    ("product code: libcorvane_core and main.cpp, optimised as one program at link time", ["ltrans"]),
 ]
-COM_SUPPORT = re.compile(r"_bstr_t|_com_ptr_t|_com_error|_com_issue|_com_raise|_variant_t|Data_t|_com_IIID")
 
 
 def read_map(path):
-    """Sizes of the kept input sections per archive member, and of the product's COM support functions."""
+    """Sizes of the kept input sections per archive member."""
     members = collections.Counter()
-    com = 0
     started = False
     pending = None
     output = None
@@ -50,7 +48,7 @@ def read_map(path):
             continue
         m = re.match(r"^ (\S+)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$", line)
         if m:
-            section, size, member = m.group(1), int(m.group(2), 16), m.group(3)
+            size, member = int(m.group(2), 16), m.group(3)
         else:
             # A long section name stands on a line of its own, its address and size on the next.
             alone = re.match(r"^ (\S+)$", line)
@@ -61,18 +59,13 @@ def read_map(path):
             if not (rest and pending):
                 pending = None
                 continue
-            section, size, member = pending, int(rest.group(1), 16), rest.group(2)
+            size, member = int(rest.group(1), 16), rest.group(2)
         pending = None
         if size == 0 or output in (".bss", ".tls"):
             continue
         member = member.split("/")[-1]
         members[member] += size
-        if output == ".text" and ("libcorvane_core" in member or "main.cpp" in member):
-            name = section.split("$", 1)[-1]
-            demangled = subprocess.run(["c++filt", name], capture_output=True, text=True).stdout
-            if COM_SUPPORT.search(demangled):
-                com += size
-    return members, com
+    return members
 
 
 def build_map():
@@ -92,7 +85,7 @@ def main():
     p.add_argument("--map")
     a = p.parse_args()
     path, size = (a.map, None) if a.map else build_map()
-    members, com = read_map(path)
+    members = read_map(path)
     taken = set()
     print("| What | KB |")
     print("|---|---|")
@@ -103,8 +96,6 @@ def main():
     rest = sum(v for m, v in members.items() if m not in taken)
     print("| C runtime start-up, imports, relocations, the rest | %.1f |" % (rest / 1024))
     print("| sum of the mapped parts | %.1f |" % (sum(members.values()) / 1024))
-    print("\nOf the product code, COM support functions (_bstr_t, _com_ptr_t, _com_error, _variant_t) in .text: "
-          "%.1f KB" % (com / 1024))
     if size:
         print("Corvane.exe without a pack: %d bytes (%.1f KB)" % (size, size / 1024))
     return 0
