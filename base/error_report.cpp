@@ -144,8 +144,6 @@ HRESULT ReportHresult(HRESULT hr, IErrorInfoPtr oSource, const wchar_t* pszSente
 
 HRESULT ReportComError(_com_error error, const wchar_t* pszSentence)
 {
-    _bstr_t bsText = Joined({pszSentence, L"\n", GetHresultText(error.Error())});
-
     _bstr_t bsDescription;
     IErrorInfoPtr oErrorInfo(error.ErrorInfo(), false); // ErrorInfo() hands out a reference of its own
     if (oErrorInfo)
@@ -153,7 +151,8 @@ HRESULT ReportComError(_com_error error, const wchar_t* pszSentence)
         BSTR bstr = nullptr;
         if (SUCCEEDED(oErrorInfo->GetDescription(&bstr))) bsDescription.Attach(bstr);
     }
-    if (bsDescription.length() != 0) bsText += Joined({L"\n", bsDescription});
+    const _bstr_t bsText = Joined({pszSentence, L"\n", GetHresultText(error.Error()),
+                                   bsDescription.length() != 0 ? L"\n" : nullptr, bsDescription});
 
     ShowErrorBox(bsText, error.Error());
     return error.Error();

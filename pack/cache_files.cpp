@@ -132,9 +132,8 @@ EItemKind GetItemKind(const wchar_t* szPath, ULONGLONG* pcbSize)
 
 bool IsFileOfSize(const _bstr_t& bsPath, ULARGE_INTEGER size)
 {
-    WIN32_FILE_ATTRIBUTE_DATA attrs = {};
-    return GetFileAttributesExW(bsPath, GetFileExInfoStandard, &attrs) &&
-           attrs.nFileSizeHigh == size.HighPart && attrs.nFileSizeLow == size.LowPart;
+    ULONGLONG cbOnDisk = 0;
+    return GetItemKind(bsPath, &cbOnDisk) != EItemKind::None && cbOnDisk == size.QuadPart;
 }
 
 HRESULT WriteWholeBuffer(HANDLE hFile, const void* pvData, DWORD cbData)
