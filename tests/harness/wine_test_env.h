@@ -105,7 +105,7 @@ std::vector<std::string> ClrLogProblems(const std::vector<std::string>& log);
 bool LogHas(const std::vector<std::string>& log, const std::string& prefix);
 
 // Everything Wine has printed on standard error for this test program and the processes it started, from
-// the file harness/wine-run-stderr.sh gives it; a failure of the test when the program was not run so.
+// the file cmake/wine-run.sh gives it; a failure of the test when the program was not run so.
 std::string ReadWineStderr();
 
 // The running test's "Suite.Name", for scratch folders of its own.
