@@ -9,7 +9,8 @@
 #
 # Once in a CI run Wine ended a test program with an error before it printed anything, after 0.03 s where
 # starting any program takes 0.07 s: the program never ran. Such a start is made again, twice at most, and
-# said on standard error; a program that printed anything keeps its result.
+# said on standard error and in the file CORVANE_RESTARTS names, if any; a program that printed anything
+# keeps its result.
 set -u
 out=$(mktemp) && err=$(mktemp) || exit 1
 trap 'rm -f "$out" "$err"' EXIT
@@ -18,5 +19,7 @@ for attempt in 1 2 3; do
     rc=${PIPESTATUS[0]}
     cat "$err" >&2
     if [ "$rc" -eq 0 ] || [ -s "$out" ] || [ -s "$err" ] || [ "$attempt" -eq 3 ]; then exit "$rc"; fi
-    echo "wine-run.sh: $1 ended with status $rc before printing anything; starting it again" >&2
+    restart="wine-run.sh: $* ended with status $rc before printing anything; started again"
+    echo "$restart" >&2
+    [ -z "${CORVANE_RESTARTS:-}" ] || echo "$restart" >>"$CORVANE_RESTARTS"
 done

@@ -14,8 +14,15 @@ for flavour in win32 win64; do
         if mountpoint -q "$dir" || mount -t tmpfs -o "size=$size" tmpfs "$dir" 2>/dev/null; then disks+=("$dir"); fi
     done
 done
-release_disks() { for dir in "${disks[@]}"; do umount "$dir" 2>/dev/null || true; done; }
-trap release_disks EXIT
+# Test programs that Wine ended before they ran are started again (cmake/wine-run.sh); each time is listed
+# at the end, whatever the tests' results.
+CORVANE_RESTARTS=$(mktemp)
+export CORVANE_RESTARTS
+clean_up() {
+    for dir in "${disks[@]}"; do umount "$dir" 2>/dev/null || true; done
+    rm -f "$CORVANE_RESTARTS"
+}
+trap clean_up EXIT
 
 passed=0
 failed=0
@@ -46,5 +53,6 @@ run_ctest "$BUILD/host"
 run_ctest "$BUILD/win32"
 # The same sources built for 64 bits, the second flavour.
 run_ctest "$BUILD/win64"
+[ ! -s "$CORVANE_RESTARTS" ] || cat "$CORVANE_RESTARTS"
 echo "$passed passed, $failed failed, $skipped skipped"
 exit $status
