@@ -49,6 +49,10 @@ struct CLaunchResult
 
 CLaunchResult RunLauncher(const CLaunchOptions& options);
 
+// The Windows path (on Wine's drive Z:) of the Unix path that an environment variable holds, or an empty
+// string when the variable is not set.
+std::wstring WinePathOfVariable(const wchar_t* name);
+
 // A snapshot of any top-level window, message box or not.
 CWindowSnapshot SnapshotWindow(HWND hwnd);
 

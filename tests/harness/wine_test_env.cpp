@@ -275,16 +275,12 @@ bool LogHas(const std::vector<std::string>& log, const std::string& prefix)
 
 std::string ReadWineStderr()
 {
-    wchar_t szUnixPath[MAX_PATH] = {};
-    const DWORD cch = GetEnvironmentVariableW(L"CORVANE_WINE_STDERR", szUnixPath, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH)
+    const std::wstring path = WinePathOfVariable(L"CORVANE_WINE_STDERR");
+    if (path.empty())
     {
         ADD_FAILURE() << "CORVANE_WINE_STDERR is not set: run the test through ctest";
         return std::string();
     }
-    std::wstring path = L"Z:" + std::wstring(szUnixPath); // Wine's drive for the Unix root
-    for (wchar_t& ch : path)
-        if (ch == L'/') ch = L'\\';
     return ReadFileBytes(path);
 }
 
